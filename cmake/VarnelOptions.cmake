@@ -1,0 +1,17 @@
+# Compiler settings shared by every target of the project.
+add_library(varnel_options INTERFACE)
+target_compile_options(varnel_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+  -Wno-missing-field-initializers)
+target_include_directories(varnel_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(WIN32)
+  target_compile_definitions(varnel_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 UNICODE _UNICODE)
+  # Everything links the runtime statically so it needs only system DLLs.
+  target_link_options(varnel_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
+
+if(VARNEL_SANITIZE)
+  target_compile_options(varnel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  target_link_options(varnel_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,309 @@
+// Automation types for builds without oleaut32: BSTR, VARIANT, SAFEARRAY
+// and the process's table of registered class objects.
+#include "platform/posix/automation_posix.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+
+// A BSTR points just past a 32-bit byte count and is followed by a 16-bit NUL.
+constexpr std::size_t bstrPrefix = sizeof(std::uint32_t);
+
+std::uint32_t* bstrHeader(BSTR text) {
+    return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(text) - bstrPrefix);
+}
+
+// SAFEARRAYs keep their element type just in front of the descriptor, as Windows does.
+struct SafeArrayBlock {
+    VARTYPE type;
+    SAFEARRAY array;
+};
+
+SafeArrayBlock* blockOf(SAFEARRAY* array) {
+    return reinterpret_cast<SafeArrayBlock*>(reinterpret_cast<char*>(array) - offsetof(SafeArrayBlock, array));
+}
+
+std::size_t elementSize(VARTYPE type) {
+    switch (type) {
+    case VT_I2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_R4: case VT_INT: case VT_UINT: case VT_ERROR: return 4;
+    case VT_R8: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+    case VT_I1: case VT_UI1: return 1;
+    case VT_BSTR: case VT_UNKNOWN: case VT_DISPATCH: return sizeof(void*);
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
+    }
+}
+
+void clearElements(SAFEARRAY* array, VARTYPE type) {
+    const ULONG count = array->rgsabound[0].cElements;
+    if (type == VT_BSTR) {
+        auto* items = static_cast<BSTR*>(array->pvData);
+        for (ULONG i = 0; i < count; ++i) {
+            SysFreeString(items[i]);
+            items[i] = nullptr;
+        }
+    } else if (type == VT_VARIANT) {
+        auto* items = static_cast<VARIANT*>(array->pvData);
+        for (ULONG i = 0; i < count; ++i) VariantClear(&items[i]);
+    } else if (type == VT_UNKNOWN || type == VT_DISPATCH) {
+        auto* items = static_cast<IUnknown**>(array->pvData);
+        for (ULONG i = 0; i < count; ++i) {
+            if (items[i]) items[i]->Release();
+            items[i] = nullptr;
+        }
+    }
+}
+
+SAFEARRAY* copyArray(SAFEARRAY* source) {
+    if (!source) return nullptr;
+    const VARTYPE type = blockOf(source)->type;
+    const ULONG count = source->rgsabound[0].cElements;
+    SAFEARRAY* copy = SafeArrayCreateVector(type, source->rgsabound[0].lLbound, count);
+    if (!copy) return nullptr;
+    if (type == VT_BSTR) {
+        auto* from = static_cast<BSTR*>(source->pvData);
+        auto* to = static_cast<BSTR*>(copy->pvData);
+        for (ULONG i = 0; i < count; ++i)
+            if (from[i]) to[i] = SysAllocStringLen(from[i], SysStringLen(from[i]));
+    } else if (type == VT_VARIANT) {
+        auto* from = static_cast<VARIANT*>(source->pvData);
+        auto* to = static_cast<VARIANT*>(copy->pvData);
+        for (ULONG i = 0; i < count; ++i) VariantCopy(&to[i], &from[i]);
+    } else if (type == VT_UNKNOWN || type == VT_DISPATCH) {
+        auto* from = static_cast<IUnknown**>(source->pvData);
+        auto* to = static_cast<IUnknown**>(copy->pvData);
+        for (ULONG i = 0; i < count; ++i)
+            if ((to[i] = from[i]) != nullptr) to[i]->AddRef();
+    } else {
+        std::memcpy(copy->pvData, source->pvData, count * copy->cbElements);
+    }
+    return copy;
+}
+
+struct ClassRegistration {
+    DWORD cookie;
+    CLSID clsid;
+    IUnknown* factory;
+};
+
+std::mutex classTableLock;
+std::vector<ClassRegistration> classTable;
+DWORD nextCookie = 1;
+
+} // namespace
+
+extern "C" {
+
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+    const std::size_t bytes = static_cast<std::size_t>(length) * sizeof(OLECHAR);
+    auto* memory = static_cast<char*>(std::malloc(bstrPrefix + bytes + sizeof(OLECHAR)));
+    if (!memory) return nullptr;
+    *reinterpret_cast<std::uint32_t*>(memory) = static_cast<std::uint32_t>(bytes);
+    auto* result = reinterpret_cast<BSTR>(memory + bstrPrefix);
+    if (text)
+        std::memcpy(result, text, bytes);
+    else
+        std::memset(result, 0, bytes);
+    result[length] = 0;
+    return result;
+}
+
+BSTR SysAllocString(const OLECHAR* text) {
+    if (!text) return nullptr;
+    UINT length = 0;
+    while (text[length]) ++length;
+    return SysAllocStringLen(text, length);
+}
+
+void SysFreeString(BSTR text) {
+    if (text) std::free(bstrHeader(text));
+}
+
+UINT SysStringLen(BSTR text) {
+    return text ? *bstrHeader(text) / sizeof(OLECHAR) : 0;
+}
+
+void VariantInit(VARIANT* value) {
+    if (!value) return;
+    value->vt = VT_EMPTY;
+    value->wReserved1 = value->wReserved2 = value->wReserved3 = 0;
+    value->record = {nullptr, nullptr};
+}
+
+HRESULT VariantClear(VARIANT* value) {
+    if (!value) return E_INVALIDARG;
+    if (!(value->vt & VT_BYREF)) {
+        if (value->vt & VT_ARRAY) {
+            if (value->parray) {
+                const HRESULT hr = SafeArrayDestroy(value->parray);
+                if (FAILED(hr)) return hr;
+            }
+        } else if (value->vt == VT_BSTR) {
+            SysFreeString(value->bstrVal);
+        } else if (value->vt == VT_UNKNOWN || value->vt == VT_DISPATCH) {
+            if (value->punkVal) value->punkVal->Release();
+        }
+    }
+    VariantInit(value);
+    return S_OK;
+}
+
+HRESULT VariantCopy(VARIANT* destination, const VARIANT* source) {
+    if (!destination || !source) return E_INVALIDARG;
+    if (destination == source) return S_OK;
+    const HRESULT hr = VariantClear(destination);
+    if (FAILED(hr)) return hr;
+    *destination = *source;
+    if (source->vt & VT_BYREF) return S_OK;
+    if (source->vt & VT_ARRAY) {
+        if (source->parray && !(destination->parray = copyArray(source->parray))) {
+            VariantInit(destination);
+            return E_OUTOFMEMORY;
+        }
+    } else if (source->vt == VT_BSTR) {
+        if (source->bstrVal &&
+            !(destination->bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal)))) {
+            VariantInit(destination);
+            return E_OUTOFMEMORY;
+        }
+    } else if (source->vt == VT_UNKNOWN || source->vt == VT_DISPATCH) {
+        if (source->punkVal) source->punkVal->AddRef();
+    }
+    return S_OK;
+}
+
+SAFEARRAY* SafeArrayCreateVector(VARTYPE type, LONG lowerBound, ULONG elements) {
+    const std::size_t size = elementSize(type);
+    if (size == 0) return nullptr;
+    auto* block = static_cast<SafeArrayBlock*>(std::calloc(1, sizeof(SafeArrayBlock)));
+    if (!block) return nullptr;
+    void* data = std::calloc(elements ? elements : 1, size);
+    if (!data) {
+        std::free(block);
+        return nullptr;
+    }
+    block->type = type;
+    SAFEARRAY* array = &block->array;
+    array->cDims = 1;
+    array->fFeatures = type == VT_BSTR ? FADF_BSTR : type == VT_VARIANT ? (FADF_VARIANT | FADF_HAVEVARTYPE)
+                                                                         : FADF_HAVEVARTYPE;
+    array->cbElements = static_cast<ULONG>(size);
+    array->pvData = data;
+    array->rgsabound[0] = {elements, lowerBound};
+    return array;
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* array) {
+    if (!array) return S_OK;
+    if (array->cLocks > 0) return DISP_E_ARRAYISLOCKED;
+    SafeArrayBlock* block = blockOf(array);
+    clearElements(array, block->type);
+    std::free(array->pvData);
+    std::free(block);
+    return S_OK;
+}
+
+HRESULT SafeArrayLock(SAFEARRAY* array) {
+    if (!array) return E_INVALIDARG;
+    ++array->cLocks;
+    return S_OK;
+}
+
+HRESULT SafeArrayUnlock(SAFEARRAY* array) {
+    if (!array) return E_INVALIDARG;
+    if (array->cLocks == 0) return E_UNEXPECTED;
+    --array->cLocks;
+    return S_OK;
+}
+
+HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data) {
+    if (!array || !data) return E_INVALIDARG;
+    const HRESULT hr = SafeArrayLock(array);
+    *data = SUCCEEDED(hr) ? array->pvData : nullptr;
+    return hr;
+}
+
+HRESULT SafeArrayUnaccessData(SAFEARRAY* array) {
+    return SafeArrayUnlock(array);
+}
+
+HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dimension, LONG* bound) {
+    if (!array || !bound) return E_INVALIDARG;
+    if (dimension != 1) return DISP_E_BADINDEX;
+    *bound = array->rgsabound[0].lLbound;
+    return S_OK;
+}
+
+HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dimension, LONG* bound) {
+    if (!array || !bound) return E_INVALIDARG;
+    if (dimension != 1) return DISP_E_BADINDEX;
+    *bound = array->rgsabound[0].lLbound + static_cast<LONG>(array->rgsabound[0].cElements) - 1;
+    return S_OK;
+}
+
+UINT SafeArrayGetDim(SAFEARRAY* array) {
+    return array ? array->cDims : 0;
+}
+
+HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* type) {
+    if (!array || !type) return E_INVALIDARG;
+    *type = blockOf(array)->type;
+    return S_OK;
+}
+
+HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD, DWORD, DWORD* cookie) {
+    if (!factory || !cookie) return E_INVALIDARG;
+    std::lock_guard guard(classTableLock);
+    factory->AddRef();
+    classTable.push_back({nextCookie, clsid, factory});
+    *cookie = nextCookie++;
+    return S_OK;
+}
+
+HRESULT CoRevokeClassObject(DWORD cookie) {
+    IUnknown* factory = nullptr;
+    {
+        std::lock_guard guard(classTableLock);
+        for (auto it = classTable.begin(); it != classTable.end(); ++it) {
+            if (it->cookie == cookie) {
+                factory = it->factory;
+                classTable.erase(it);
+                break;
+            }
+        }
+    }
+    if (!factory) return E_INVALIDARG;
+    factory->Release();
+    return S_OK;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    IUnknown* factory = nullptr;
+    {
+        std::lock_guard guard(classTableLock);
+        for (const auto& entry : classTable) {
+            if (entry.clsid == clsid) {
+                factory = entry.factory;
+                factory->AddRef();
+                break;
+            }
+        }
+    }
+    if (!factory) return REGDB_E_CLASSNOTREG;
+    IClassFactory* classFactory = nullptr;
+    HRESULT hr = factory->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
+    factory->Release();
+    if (FAILED(hr)) return hr;
+    hr = classFactory->CreateInstance(outer, riid, object);
+    classFactory->Release();
+    return hr;
+}
+
+} // extern "C"

@@ -1,0 +1,428 @@
+#include "tester/Tester.h"
+
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "tester/ComError.h"
+#include "tester/Parameters.h"
+#include "tester/TypeInfoHolder.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+namespace {
+
+TypeInfoHolder& testerTypeInfo() {
+    static TypeInfoHolder holder(LIBID_QuillonLib, QuillonLibTesterMajor, QuillonLibTesterMinor, IID_ITester3);
+    return holder;
+}
+
+// Help lines go to the host as a vector of BSTR, or as null when there are none.
+HRESULT makeLineArray(const std::vector<std::string>& lines, SAFEARRAY** out) {
+    *out = nullptr;
+    if (lines.empty()) return S_OK;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(lines.size()));
+    if (!array) return E_OUTOFMEMORY;
+    BSTR* items = nullptr;
+    HRESULT hr = SafeArrayAccessData(array, reinterpret_cast<void**>(&items));
+    if (SUCCEEDED(hr)) {
+        for (std::size_t i = 0; i < lines.size(); ++i) items[i] = platform::bstrFromNarrow(lines[i]);
+        SafeArrayUnaccessData(array);
+    }
+    *out = array;
+    return S_OK;
+}
+
+HRESULT storeText(const std::string& text, BSTR* out) {
+    *out = platform::bstrFromNarrow(text);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// Holds a locked parameter array's data for the duration of a call.
+class ArrayDataLock {
+public:
+    explicit ArrayDataLock(SAFEARRAY* array) : array_(array) {
+        result_ = SafeArrayAccessData(array, &data_);
+    }
+    ~ArrayDataLock() { release(); }
+    ArrayDataLock(const ArrayDataLock&) = delete;
+    ArrayDataLock& operator=(const ArrayDataLock&) = delete;
+
+    HRESULT result() const { return result_; }
+    const VARIANT* data() const { return static_cast<const VARIANT*>(data_); }
+    void release() {
+        if (SUCCEEDED(result_) && array_) SafeArrayUnaccessData(array_);
+        array_ = nullptr;
+    }
+
+private:
+    SAFEARRAY* array_;
+    void* data_ = nullptr;
+    HRESULT result_;
+};
+
+} // namespace
+
+TesterData::~TesterData() {
+    clearResults();
+    if (host) host->Release();
+}
+
+void TesterData::clearResults() noexcept {
+    for (auto& value : results) VariantClear(&value);
+    results.clear();
+}
+
+Tester::Tester(const char* name, const char* version, const char* description)
+    : data_(name ? name : "", version ? version : "", description ? description : "") {}
+
+Tester::~Tester() = default;
+
+void* Tester::findInterface(REFIID iid) noexcept {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISupportErrorInfo))
+        return static_cast<ISupportErrorInfo*>(this);
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_ITester) || IsEqualIID(iid, IID_ITester1) ||
+        IsEqualIID(iid, IID_ITester2) || IsEqualIID(iid, IID_ITester3))
+        return static_cast<ITester3*>(this);
+    return nullptr;
+}
+
+HRESULT Tester::InterfaceSupportsErrorInfo(REFIID iid) {
+    return IsEqualIID(iid, IID_ITester) ? S_OK : S_FALSE;
+}
+
+HRESULT Tester::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT Tester::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    return testerTypeInfo().getTypeInfo(index, info);
+}
+
+HRESULT Tester::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    return testerTypeInfo().getIDsOfNames(names, count, ids);
+}
+
+HRESULT Tester::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* exception, UINT* argError) {
+    return testerTypeInfo().invoke(static_cast<ITester3*>(this), id, flags, params, result, exception, argError);
+}
+
+const ActionInfo* Tester::actionAt(ULONG index) const {
+    return index < data_.actions.size() ? &data_.actions[index] : nullptr;
+}
+
+HRESULT Tester::GetActionCount(ULONG* count) {
+    if (!count) return E_POINTER;
+    *count = static_cast<ULONG>(data_.actions.size());
+    return S_OK;
+}
+
+HRESULT Tester::GetActionName(ULONG index, BSTR* name) {
+    if (!name) return E_POINTER;
+    const ActionInfo* action = actionAt(index);
+    if (!action) return E_INVALIDARG;
+    return storeText(action->name, name);
+}
+
+HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** results, ULONG* result) {
+    if (!result || !parameters || !results) return E_POINTER;
+    *results = nullptr;
+    data_.clearResults();
+    *result = static_cast<ULONG>(ActionResult::Error);
+    data_.abortRequested = false;
+
+    const ActionInfo* action = actionAt(index);
+    if (!action) {
+        data_.deadline = 0;
+        return E_INVALIDARG;
+    }
+    log(LogLevel::Trace, "Action %s start", action->name.c_str());
+
+    ArrayDataLock parameterData(parameters);
+    if (FAILED(parameterData.result())) {
+        *result = static_cast<ULONG>(ActionResult::Failed);
+        return S_OK;
+    }
+    try {
+        const auto state = executeAction(action->actionId, elementCount(parameters), parameterData.data());
+        *result = static_cast<ULONG>(state);
+        parameterData.release();
+        data_.deadline = 0;
+        if (data_.results.empty()) return S_OK;
+
+        SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(data_.results.size()));
+        if (!array) throw ComError(E_OUTOFMEMORY);
+        *results = array;
+        VARIANT* items = nullptr;
+        if (SUCCEEDED(SafeArrayAccessData(array, reinterpret_cast<void**>(&items)))) {
+            for (std::size_t i = 0; i < data_.results.size(); ++i) {
+                items[i] = data_.results[i]; // the element takes the value over
+                VariantInit(&data_.results[i]);
+            }
+            SafeArrayUnaccessData(array);
+        }
+        data_.clearResults();
+        return S_OK;
+    } catch (const ComError& error) {
+        parameterData.release();
+        data_.deadline = 0;
+        log(LogLevel::Error, "COM Exception during Action %s %08X %s", action->name.c_str(),
+            static_cast<unsigned>(error.code()),
+            error.description() ? error.description()->c_str() : "(null)");
+    } catch (...) {
+        parameterData.release();
+        data_.deadline = 0;
+        log(LogLevel::Error, "Unknown exception  during Action %s", action->name.c_str());
+    }
+    *result = static_cast<ULONG>(ActionResult::Failed);
+    return S_OK;
+}
+
+HRESULT Tester::GetActionInfo(ULONG index, BSTR* description, SAFEARRAY** parameterLines, SAFEARRAY** resultLines) {
+    if (!description || !parameterLines || !resultLines) return E_POINTER;
+    const ActionInfo* action = actionAt(index);
+    if (!action) return E_INVALIDARG;
+    HRESULT hr = storeText(action->description, description);
+    if (FAILED(hr)) return hr;
+    hr = makeLineArray(action->parameterLines, parameterLines);
+    if (FAILED(hr)) return hr;
+    return makeLineArray(action->resultLines, resultLines);
+}
+
+HRESULT Tester::New(SAFEARRAY* parameters, VARIANT_BOOL* ok) {
+    if (!ok) return E_POINTER;
+    ArrayDataLock parameterData(parameters);
+    if (FAILED(parameterData.result())) return parameterData.result();
+    try {
+        *ok = onNew(elementCount(parameters), parameterData.data()) ? VARIANT_TRUE : VARIANT_FALSE;
+    } catch (...) {
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT Tester::Delete(VARIANT_BOOL* ok) {
+    if (!ok) return E_POINTER;
+    try {
+        *ok = onDelete() ? VARIANT_TRUE : VARIANT_FALSE;
+    } catch (...) {
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT Tester::Abort() {
+    data_.abortRequested = true;
+    return S_OK;
+}
+
+HRESULT Tester::GetName(BSTR* name) {
+    if (!name) return E_POINTER;
+    return storeText(data_.name, name);
+}
+
+HRESULT Tester::GetStatus(BSTR* status) {
+    if (!status) return E_POINTER;
+    try {
+        std::string text = statusText();
+        const std::int32_t now = platform::tickMs();
+        const std::int32_t deadline = data_.deadline;
+        if (deadline > now) {
+            const std::int32_t seconds = (deadline - now) / 1000;
+            if (seconds != 0) text += " (Timeout in " + std::to_string(seconds) + " sec)";
+        }
+        return storeText(text, status);
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT Tester::SetHost(ITesterHost* host) {
+    if (host != data_.host) {
+        if (host) host->AddRef();
+        ITesterHost* previous = data_.host;
+        data_.host = host;
+        if (previous) previous->Release();
+    }
+    try {
+        log(LogLevel::Info, "Tester: '%s' Version '%s'", data_.name.c_str(), data_.version.c_str());
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+HRESULT Tester::GetVersion(BSTR* version) {
+    if (!version) return E_POINTER;
+    return storeText(data_.version, version);
+}
+
+HRESULT Tester::SetScriptDirectory(BSTR directory) {
+    try {
+        data_.scriptDirectory = platform::narrowFromBstr(directory);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT Tester::GetDescription(BSTR* description) {
+    if (!description) return E_POINTER;
+    return storeText(data_.description, description);
+}
+
+HRESULT Tester::GetNewActionInfo(BSTR* description, SAFEARRAY** parameterLines) {
+    if (!description || !parameterLines) return E_POINTER;
+    const HRESULT hr = storeText(data_.newActionDescription, description);
+    if (FAILED(hr)) return hr;
+    return makeLineArray(data_.newActionParameterLines, parameterLines);
+}
+
+HRESULT Tester::GetTesterFlags(ULONG* flags) {
+    if (!flags) return E_POINTER;
+    *flags = testerFlags();
+    return S_OK;
+}
+
+HRESULT Tester::GetChildTester(ULONG index, ITester** tester) {
+    if (!tester) return E_POINTER;
+    *tester = nullptr;
+    IUnknown* child = createChildTester(index);
+    if (!child) return S_OK;
+    const HRESULT hr = child->QueryInterface(IID_ITester, reinterpret_cast<void**>(tester));
+    child->Release();
+    return hr;
+}
+
+void Tester::log(LogLevel level, const char* format, ...) {
+    ITesterHost* host = data_.host;
+    if (!host) return;
+    char buffer[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    buffer[sizeof buffer - 1] = '\0';
+    BSTR text = platform::bstrFromNarrow(buffer);
+    if (!text) throw ComError(E_OUTOFMEMORY);
+    host->Log(static_cast<ULONG>(level), text);
+    SysFreeString(text);
+}
+
+void Tester::setTimeout(double seconds) {
+    data_.deadline = platform::tickMs() - static_cast<std::int32_t>(seconds * -1000.0);
+}
+
+bool Tester::timedOut() const {
+    return platform::tickMs() > data_.deadline;
+}
+
+bool Tester::aborted() const {
+    return data_.abortRequested;
+}
+
+void Tester::appendResult(VARIANT& value) {
+    try {
+        data_.results.push_back(value);
+    } catch (...) {
+        VariantClear(&value);
+        throw ComError(E_OUTOFMEMORY);
+    }
+}
+
+void Tester::addResult(double value) {
+    log(LogLevel::Trace, "Double %g added", value);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = value;
+    appendResult(v);
+}
+
+void Tester::addResult(std::int32_t value) {
+    log(LogLevel::Trace, "Integer %d added", static_cast<int>(value));
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    appendResult(v);
+}
+
+void Tester::addResult(const std::string& value) {
+    log(LogLevel::Trace, "String \"%s\" added", value.c_str());
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = platform::bstrFromNarrow(value);
+    if (!v.bstrVal) throw ComError(E_OUTOFMEMORY);
+    appendResult(v);
+}
+
+void Tester::addResult(bool value) {
+    log(LogLevel::Trace, "Bool %s added", value ? "true" : "false");
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    appendResult(v);
+}
+
+void Tester::addResult(const VARIANT& value) {
+    switch (value.vt) {
+    case VT_EMPTY: addResult(std::string()); break;
+    case VT_I2: addResult(static_cast<std::int32_t>(value.iVal)); break;
+    case VT_I4: addResult(static_cast<std::int32_t>(value.lVal)); break;
+    case VT_R8: addResult(value.dblVal); break;
+    case VT_BSTR: addResult(platform::narrowFromBstr(value.bstrVal)); break;
+    case VT_BOOL: addResult(value.boolVal == VARIANT_TRUE); break;
+    default: log(LogLevel::Error, "Value type %d not known", static_cast<int>(value.vt)); break;
+    }
+}
+
+void Tester::addAction(std::uint32_t actionId, const char* name, const char* description,
+                       std::initializer_list<const char*> parameterLines,
+                       std::initializer_list<const char*> resultLines) {
+    ActionInfo& action = data_.actions.emplace_back();
+    action.actionId = actionId;
+    action.name = name ? name : "";
+    action.description = description ? description : "";
+    // A help line that cannot be stored empties its list and ends this
+    // action's registration; the row itself stays.
+    try {
+        for (const char* line : parameterLines) action.parameterLines.emplace_back(line);
+    } catch (const std::bad_alloc&) {
+        action.parameterLines.clear();
+        return;
+    }
+    try {
+        for (const char* line : resultLines) action.resultLines.emplace_back(line);
+    } catch (const std::bad_alloc&) {
+        action.resultLines.clear();
+    }
+}
+
+void Tester::setNewActionHelp(const char* description, std::initializer_list<const char*> parameterLines) {
+    data_.newActionDescription = description ? description : "";
+    try {
+        for (const char* line : parameterLines) data_.newActionParameterLines.emplace_back(line);
+    } catch (const std::bad_alloc&) {
+        data_.newActionParameterLines.clear();
+    }
+}
+
+void Tester::setStatusText(std::string text) {
+    std::lock_guard guard(data_.lock);
+    data_.statusText = std::move(text);
+}
+
+IUnknown* Tester::createChildTester(std::uint32_t) { return nullptr; }
+bool Tester::onNew(std::uint32_t, const VARIANT*) { return true; }
+bool Tester::onDelete() { return true; }
+std::uint32_t Tester::testerFlags() { return 0; }
+
+std::string Tester::statusText() {
+    std::lock_guard guard(data_.lock);
+    return data_.statusText;
+}
