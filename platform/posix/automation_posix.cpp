@@ -153,7 +153,7 @@ HRESULT VariantClear(VARIANT* value) {
     return S_OK;
 }
 
-HRESULT VariantCopy(VARIANT* destination, const VARIANT* source) {
+HRESULT VariantCopy(VARIANT* destination, VARIANT* source) {
     if (!destination || !source) return E_INVALIDARG;
     if (destination == source) return S_OK;
     const HRESULT hr = VariantClear(destination);
@@ -210,6 +210,7 @@ HRESULT SafeArrayDestroy(SAFEARRAY* array) {
 
 HRESULT SafeArrayLock(SAFEARRAY* array) {
     if (!array) return E_INVALIDARG;
+    if (array->cLocks >= 0xFFFF) return E_UNEXPECTED; // the lock count is 16 bits wide on Windows
     ++array->cLocks;
     return S_OK;
 }

@@ -192,7 +192,7 @@ UINT SysStringLen(BSTR text);
 
 void VariantInit(VARIANT* value);
 HRESULT VariantClear(VARIANT* value);
-HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
+HRESULT VariantCopy(VARIANT* destination, VARIANT* source);
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE type, LONG lowerBound, ULONG elements);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);

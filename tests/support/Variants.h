@@ -19,8 +19,8 @@ public:
     Value(const std::string& s) : Value() { v_.vt = VT_BSTR; v_.bstrVal = platform::bstrFromNarrow(s); }
     static Value boolean(bool b) { Value v; v.v_.vt = VT_BOOL; v.v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE; return v; }
     static Value raw(VARTYPE type) { Value v; v.v_.vt = type; return v; }
-    Value(const Value& other) : Value() { VariantCopy(&v_, &other.v_); }
-    Value& operator=(const Value& other) { VariantCopy(&v_, &other.v_); return *this; }
+    Value(const Value& other) : Value() { VariantCopy(&v_, const_cast<VARIANT*>(&other.v_)); }
+    Value& operator=(const Value& other) { VariantCopy(&v_, const_cast<VARIANT*>(&other.v_)); return *this; }
     ~Value() { VariantClear(&v_); }
     const VARIANT& get() const { return v_; }
     VARIANT& get() { return v_; }
@@ -36,7 +36,7 @@ public:
         array_ = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
         VARIANT* items = nullptr;
         SafeArrayAccessData(array_, reinterpret_cast<void**>(&items));
-        for (std::size_t i = 0; i < values.size(); ++i) VariantCopy(&items[i], &values[i].get());
+        for (std::size_t i = 0; i < values.size(); ++i) VariantCopy(&items[i], const_cast<VARIANT*>(&values[i].get()));
         SafeArrayUnaccessData(array_);
     }
     ~ParameterArray() { SafeArrayDestroy(array_); }

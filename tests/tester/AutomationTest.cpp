@@ -1,0 +1,113 @@
+// The automation calls the framework relies on. The same cases run against
+// the system's oleaut32 under Wine and against our own stand-in on Linux,
+// so the stand-in is held to the system's behaviour.
+#include "../support/Variants.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Bstr, KeepsItsLengthIncludingEmbeddedZeros) {
+    const OLECHAR chars[] = {'a', 0, 'b'};
+    BSTR text = SysAllocStringLen(chars, 3);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(SysStringLen(text), 3u);
+    EXPECT_EQ(text[3], 0) << "terminated after its length";
+    EXPECT_EQ(reinterpret_cast<const std::uint32_t*>(text)[-1], 6u) << "prefixed with its byte count";
+    SysFreeString(text);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);
+}
+
+TEST(Bstr, ConvertsPlainTextBothWays) {
+    for (const std::string& sample : std::vector<std::string>{"", "hello", "a b\tc\r\n", std::string("x\0y", 3)}) {
+        BSTR text = platform::bstrFromNarrow(sample);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(SysStringLen(text), sample.size());
+        EXPECT_EQ(platform::narrowFromBstr(text), sample);
+        SysFreeString(text);
+    }
+    EXPECT_EQ(platform::narrowFromBstr(nullptr), "");
+}
+
+TEST(Variant, CopyIsDeepAndClearEmpties) {
+    Value source("text");
+    VARIANT copy;
+    VariantInit(&copy);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+    ASSERT_EQ(VariantCopy(&copy, &source.get()), S_OK);
+    EXPECT_EQ(copy.vt, VT_BSTR);
+    EXPECT_NE(copy.bstrVal, source.get().bstrVal);
+    EXPECT_EQ(platform::narrowFromBstr(copy.bstrVal), "text");
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+
+    Value number(-7);
+    ASSERT_EQ(VariantCopy(&copy, &number.get()), S_OK);
+    EXPECT_EQ(copy.vt, VT_I4);
+    EXPECT_EQ(copy.lVal, -7);
+    VariantClear(&copy);
+}
+
+TEST(Variant, HoldsAnArrayAndFreesItOnClear) {
+    VARIANT holder;
+    VariantInit(&holder);
+    holder.vt = VT_ARRAY | VT_VARIANT;
+    holder.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    VARIANT* items = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(holder.parray, reinterpret_cast<void**>(&items)), S_OK);
+    items[0].vt = VT_BSTR;
+    items[0].bstrVal = platform::bstrFromNarrow("inner");
+    SafeArrayUnaccessData(holder.parray);
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &holder), S_OK);
+    EXPECT_NE(copy.parray, holder.parray);
+    EXPECT_EQ(elementCount(copy.parray), 2u);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(VariantClear(&holder), S_OK);
+}
+
+TEST(SafeArray, VectorsHaveBoundsLocksAndTypes) {
+    for (VARTYPE type : {VT_BSTR, VT_VARIANT}) {
+        SAFEARRAY* array = SafeArrayCreateVector(type, 0, 3);
+        ASSERT_NE(array, nullptr);
+        EXPECT_EQ(SafeArrayGetDim(array), 1u);
+        LONG lower = -1, upper = -1;
+        EXPECT_EQ(SafeArrayGetLBound(array, 1, &lower), S_OK);
+        EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
+        EXPECT_EQ(lower, 0);
+        EXPECT_EQ(upper, 2);
+        EXPECT_EQ(elementCount(array), 3u);
+        VARTYPE stored = 0;
+        EXPECT_EQ(SafeArrayGetVartype(array, &stored), S_OK);
+        EXPECT_EQ(stored, type);
+        EXPECT_EQ(array->cbElements, type == VT_BSTR ? sizeof(BSTR) : sizeof(VARIANT));
+
+        void* data = nullptr;
+        EXPECT_EQ(SafeArrayAccessData(array, &data), S_OK);
+        EXPECT_EQ(array->cLocks, 1u);
+        EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED);
+        EXPECT_EQ(SafeArrayUnaccessData(array), S_OK);
+        EXPECT_EQ(SafeArrayUnaccessData(array), E_UNEXPECTED);
+        EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+    }
+    SAFEARRAY* empty = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(elementCount(empty), 0u);
+    SafeArrayDestroy(empty);
+    EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+    void* data = nullptr;
+    EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
+}
+
+TEST(SafeArray, LockCountStopsAt65535) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    ULONG locks = 0;
+    while (SUCCEEDED(SafeArrayLock(array)) && locks < 70000) ++locks;
+    EXPECT_EQ(locks, 65535u);
+    while (locks-- > 0) SafeArrayUnlock(array);
+    EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+}
+
+} // namespace
