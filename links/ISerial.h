@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -50,6 +51,10 @@ protected:
     ISerialClient* client() const { return client_; }
 
 private:
+    // Detaches the current encryptor, pauses so that threads still using it
+    // finish, destroys it, then installs `replacement` (which may be null).
+    void retireEncryptor(std::unique_ptr<Encrypt> replacement);
+
     std::atomic<bool> online_{false};
     ISerialClient* const client_; // not owned; may be null
     std::string statusText_ = "unknown offline";

@@ -1,0 +1,53 @@
+// Packet framing over a byte-stream link: each message goes out as one frame
+// (4-byte big-endian payload length, then the payload), and each complete
+// frame received comes to the client as one message, however the stream was
+// cut into chunks. The framing link is at the same time the client of the
+// link it wraps, and owns it.
+#pragma once
+
+#include "links/ISerial.h"
+#include "links/ISerialClient.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class PacketSerial : public ISerial, public ISerialClient {
+public:
+    // The largest payload a frame may announce; a larger one is dropped.
+    static constexpr std::uint32_t maxPayload = 32763;
+
+    // Wraps a link that the factory makes from `innerTypeName`.
+    PacketSerial(ISerialClient* client, const char* innerTypeName);
+
+    // Makes the wrapped link with `makeInner`, which receives the client the
+    // wrapped link must report to (this object). Null from it leaves the
+    // framing link without a wrapped link: then every operation fails.
+    using InnerMaker = std::function<std::unique_ptr<ISerial>(ISerialClient* innerClient)>;
+    PacketSerial(ISerialClient* client, const InnerMaker& makeInner);
+
+    // Destroys the wrapped link first, which stops its threads.
+    ~PacketSerial() override;
+
+    bool open(std::uint32_t parameterCount, const VARIANT* parameters) override;
+    bool close() override;
+    bool isOpen() override;
+    // Frames the bytes and sends the frame on the wrapped link.
+    bool write(const std::uint8_t* data, std::uint32_t length) override;
+
+    // What the wrapped link reports.
+    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override;
+    void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override;
+    void onOnline() override;
+    void onOffline() override;
+    void onCommEvent(ISerial* link, CommEvent event) override;
+    void onStatusChanged(ISerial* link) override;
+
+private:
+    // Reassembly state, touched only by the wrapped link's receiving thread and by open.
+    std::uint32_t receivedCount_ = 0;           // bytes of the current frame so far, length field included
+    std::vector<std::uint8_t> payload_;         // grows to the largest frame seen, never shrinks
+    std::array<std::uint8_t, 4> lengthField_{}; // the current frame's length field as received
+    std::unique_ptr<ISerial> inner_;            // the wrapped link; null only when making it failed
+};
