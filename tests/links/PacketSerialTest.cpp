@@ -1,0 +1,114 @@
+// Packet framing over a link that the test drives by hand.
+#include "links/PacketSerial.h"
+
+#include "LinkTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PacketSerialTest : public ::testing::Test {
+protected:
+    PacketSerialTest()
+        : packet(&client, [this](ISerialClient* innerClient) {
+              auto link = std::make_unique<FakeLink>(innerClient);
+              inner = link.get();
+              return link;
+          }) {
+        client.name(&packet, "packet");
+    }
+
+    // The payloads delivered for the stream fed in chunks of `size` bytes.
+    std::vector<Bytes> deliveries(const Bytes& stream, std::size_t size) {
+        for (std::size_t at = 0; at < stream.size(); at += size)
+            inner->feed(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                              stream.begin() + static_cast<std::ptrdiff_t>(std::min(at + size, stream.size()))));
+        return client.received();
+    }
+
+    RecordingClient client;
+    FakeLink* inner = nullptr; // owned by the packet link
+    PacketSerial packet;
+};
+
+Bytes filled(std::size_t size, std::uint8_t seed) {
+    Bytes out(size);
+    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return out;
+}
+
+} // namespace
+
+TEST_F(PacketSerialTest, Reassembly) {
+    const Bytes frame = fromHex("00000003414243");
+    EXPECT_EQ(deliveries(frame, frame.size()), std::vector<Bytes>{bytesOf("ABC")});
+    // One byte per chunk: nothing until the seventh byte, then one call.
+    EXPECT_TRUE(deliveries(Bytes(frame.begin(), frame.end() - 1), 1).empty());
+    inner->feed({frame.back()});
+    EXPECT_EQ(client.lines(), Lines{"packet rx \"ABC\""});
+
+    // Two frames in one chunk; a length field split after two bytes.
+    EXPECT_EQ(deliveries(concat({withLength(bytesOf("one")), withLength(bytesOf("two"))}), 100),
+              (std::vector<Bytes>{bytesOf("one"), bytesOf("two")}));
+    EXPECT_EQ(deliveries(concat({withLength(bytesOf("hello")), withLength(bytesOf("!"))}), 2),
+              (std::vector<Bytes>{bytesOf("hello"), bytesOf("!")}));
+
+    // Frames larger than the starting buffer, in chunks of every size up to 9.
+    const std::vector<Bytes> payloads{filled(3000, 1), bytesOf("after"), filled(1500, 2)};
+    const Bytes stream = concat({withLength(payloads[0]), withLength(payloads[1]), withLength(payloads[2])});
+    for (std::size_t size = 1; size <= 9; ++size) EXPECT_EQ(deliveries(stream, size), payloads) << size;
+}
+
+TEST_F(PacketSerialTest, LengthLimitAndEmptyFrames) {
+    const Bytes largest = filled(PacketSerial::maxPayload, 3);
+    EXPECT_EQ(deliveries(withLength(largest), 40000), std::vector<Bytes>{largest});
+    // One byte over: the frame and the rest of its chunk go, and the next
+    // chunk starts a new frame.
+    EXPECT_TRUE(deliveries(concat({fromHex("00007ffc"), withLength(bytesOf("lost"))}), 100).empty());
+    inner->feed(fromHex("ffff"));
+    inner->feed(concat({fromHex("ffff"), withLength(bytesOf("lost too"))}));
+    EXPECT_EQ(deliveries(withLength(bytesOf("kept")), 100), std::vector<Bytes>{bytesOf("kept")});
+    // Empty frames, also as the last bytes of a chunk.
+    EXPECT_EQ(deliveries(concat({fromHex("00000000"), withLength(bytesOf("x")), fromHex("00000000")}), 100),
+              (std::vector<Bytes>{{}, bytesOf("x"), {}}));
+}
+
+TEST_F(PacketSerialTest, SendingAndReopening) {
+    EXPECT_TRUE(sendBytes(packet, bytesOf("abc")));
+    EXPECT_TRUE(sendBytes(packet, {}));
+    EXPECT_EQ(inner->written, (std::vector<Bytes>{fromHex("00000003616263"), fromHex("00000000")}));
+    EXPECT_EQ(client.lines(), (Lines{"packet tx \"abc\"", "packet tx \"\""}));
+    inner->acceptWrites = false;
+    EXPECT_FALSE(sendBytes(packet, bytesOf("abc")));
+
+    // Opening starts reassembly afresh.
+    inner->feed(fromHex("000000"));
+    ASSERT_TRUE(packet.open(0, nullptr));
+    EXPECT_EQ(deliveries(withLength(bytesOf("fresh")), 100), std::vector<Bytes>{bytesOf("fresh")});
+}
+
+TEST_F(PacketSerialTest, PassesOnStatusOnlineAndEvents) {
+    inner->setStatus("rs232 com3,9600,None");
+    inner->setOnline(true);
+    inner->raise(CommEvent::RING);
+    // The first online word is cut, wherever it stands.
+    inner->setStatus("a offline b");
+    inner->setStatus("a online b offline");
+    inner->setOnline(false);
+    EXPECT_EQ(client.lines(),
+              (Lines{"packet status rs232 com3,9600,None offline", "online", "packet status rs232 com3,9600,None online",
+                     "packet status rs232 com3,9600,None online", "packet event 4", "packet status a offline b online",
+                     "packet status a online", "offline", "packet status a offline", "packet status a offline"}));
+}
+
+TEST_F(PacketSerialTest, EncryptedMessagesTravelInOneFrame) {
+    setKey(packet, "secret");
+    EXPECT_TRUE(sendBytes(packet, bytesOf("hello world")));
+    const Bytes wire = fromHex("0000000f" "0000000b" "fe7994b3d45fd8e90f79db");
+    EXPECT_EQ(inner->written, std::vector<Bytes>{wire});
+    EXPECT_EQ(client.lines(), Lines{"packet tx 0000000bfe7994b3d45fd8e90f79db"});
+    // Whole however the stream is cut, since frames are reassembled first.
+    EXPECT_EQ(deliveries(concat({wire, wire}), 3), (std::vector<Bytes>{bytesOf("hello world"), bytesOf("hello world")}));
+    // An empty frame holds no block: nothing is delivered.
+    EXPECT_TRUE(deliveries(fromHex("00000000"), 4).empty());
+}

@@ -1,0 +1,63 @@
+// The factory: its process-wide instance, the type-name table, and the
+// packet wrapper made through it.
+#include "links/SerialCreator.h"
+
+#include "links/LoopBack.h"
+#include "links/PacketSerial.h"
+
+#include "LinkTestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(SerialCreator, OneInstanceUntilReleased) {
+    SerialCreator* first = SerialCreator::instance();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(SerialCreator::instance(), first);
+    SerialCreator::release();
+    SerialCreator::release(); // nothing left to release
+    SerialCreator* second = SerialCreator::instance();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(SerialCreator::instance(), second);
+    SerialCreator::release();
+}
+
+TEST(SerialCreator, TypeNames) {
+    RecordingClient client;
+    SerialCreator* factory = SerialCreator::instance();
+    // rs232, tcp, udp, visa and process links, and the packet variants of
+    // the first two, are not part of this build yet: their names give none.
+    for (const char* name : {"", "serial", "loopback ", " loopback", "loopbackpkt", "rs232 ", "udppkt", "rs232",
+                             "RS232", "Rs-232", "rs232pkt", "rs-232pkt", "tcp", "tcppkt", "udp", "visa", "process"})
+        EXPECT_EQ(factory->create(&client, name), nullptr) << '"' << name << '"';
+    EXPECT_EQ(factory->create(&client, nullptr), nullptr);
+
+    const std::unique_ptr<ISerial> link = factory->create(&client, "LOOPBACK");
+    ASSERT_NE(dynamic_cast<LoopBack*>(link.get()), nullptr);
+    client.name(link.get(), "loop");
+    EXPECT_TRUE(link->open(0, nullptr));
+    EXPECT_EQ(client.lines(), (Lines{"online", "loop status unknown online"}));
+}
+
+// The packet wrapper makes its wrapped link through the factory, bound to
+// itself rather than to the owner. A loop-back link stands in for the
+// byte-stream links that packet framing is meant for.
+TEST(SerialCreator, PacketWrapperMakesItsLinkThroughTheFactory) {
+    RecordingClient client;
+    PacketSerial link(&client, "loopback");
+    client.name(&link, "packet");
+    EXPECT_EQ(link.getStatus(), "unknown offline");
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendBytes(link, bytesOf("abc")));
+    EXPECT_TRUE(link.close());
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_EQ(client.lines(), (Lines{"online", "packet status unknown online", "packet status unknown online",
+                                     "packet tx \"abc\"", "packet rx \"abc\"", "offline",
+                                     "packet status unknown offline", "packet status unknown offline"}));
+
+    PacketSerial orphan(&client, "nosuch");
+    EXPECT_FALSE(orphan.open(0, nullptr));
+    EXPECT_FALSE(orphan.isOpen());
+    EXPECT_FALSE(sendBytes(orphan, bytesOf("abc")));
+    EXPECT_FALSE(orphan.close());
+    EXPECT_TRUE(client.lines().empty());
+}
