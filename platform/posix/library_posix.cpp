@@ -1,0 +1,44 @@
+// Shared libraries through the dynamic loader.
+#include "platform/library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace platform {
+
+bool SharedLibrary::open(const std::filesystem::path& path, std::string& error) {
+    close();
+    // A name without a slash would be searched for on the library path;
+    // the caller means this very file.
+    const std::filesystem::path file = path.has_parent_path() ? path : std::filesystem::path(".") / path;
+    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* reason = dlerror();
+        error = reason ? reason : "the library could not be loaded";
+        return false;
+    }
+    return true;
+}
+
+void* SharedLibrary::symbol(const char* name) const {
+    return handle_ ? dlsym(handle_, name) : nullptr;
+}
+
+void SharedLibrary::close() {
+    if (handle_) dlclose(std::exchange(handle_, nullptr));
+}
+
+std::string sharedLibraryFileName(std::string_view baseName) {
+    return std::string(baseName) + ".so";
+}
+
+std::filesystem::path executableDirectory() {
+    std::vector<char> buffer(4096);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return std::filesystem::current_path();
+    return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(length))).parent_path();
+}
+
+} // namespace platform
