@@ -1,0 +1,7 @@
+// The module's life: the class objects it keeps, and what unloading it
+// releases.
+#pragma once
+
+// Releases the kept class objects and the testers' process-wide resources.
+// Called once when the module is unloaded.
+void terminateModule();
