@@ -1,0 +1,14 @@
+// The JUnit XML report of a run: one test suite per script, one test case
+// per step; a step that did not meet its expectation is a failure carrying
+// its problem and the step's log lines, a step that did not run is skipped.
+#pragma once
+
+#include "host/Runner.h"
+
+#include <string>
+#include <vector>
+
+std::string junitReport(const std::vector<ScriptOutcome>& scripts);
+
+// Text made safe for XML character data and attribute values.
+std::string xmlEscape(std::string_view text);

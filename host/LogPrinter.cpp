@@ -1,0 +1,100 @@
+#include "host/LogPrinter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// Called under the printer's lock, which also guards localtime's shared result.
+std::string timeOfDay() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const std::tm local = *std::localtime(&seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+std::string levelName(ULONG level) {
+    switch (level) {
+    case 3: return "Info";
+    case 4: return "Trace";
+    case 5: return "Warning";
+    case 6: return "Error";
+    default: return "Level " + std::to_string(level);
+    }
+}
+
+int levelRank(ULONG level) {
+    switch (level) {
+    case 4: return 0;
+    case 5: return 2;
+    case 6: return 3;
+    default: return 1;
+    }
+}
+
+std::optional<int> rankFromName(std::string_view name) {
+    if (name == "trace") return 0;
+    if (name == "info") return 1;
+    if (name == "warning") return 2;
+    if (name == "error") return 3;
+    if (name == "none") return 4;
+    return std::nullopt;
+}
+
+LogPrinter::LogPrinter(std::ostream& out, int lowestRank, bool showTime)
+    : out_(out), lowestRank_(lowestRank), showTime_(showTime) {}
+
+std::string LogPrinter::format(const std::string& time, const std::string& instance, ULONG level,
+                               std::string_view text) {
+    std::string line = time.empty() ? std::string() : time + " ";
+    std::string levelText = levelName(level);
+    levelText.resize(std::max<std::size_t>(levelText.size(), 7), ' ');
+    line += instance + " " + levelText + " ";
+    // Lines within the text are indented under the first.
+    const std::string indent(line.size(), ' ');
+    for (const char c : trimmed(text)) {
+        if (c == '\r') continue;
+        line += c;
+        if (c == '\n') line += indent;
+    }
+    return line;
+}
+
+void LogPrinter::log(const std::string& instance, ULONG level, std::string_view text) {
+    std::lock_guard guard(lock_);
+    const std::string time = timeOfDay();
+    if (recording_) recorded_.push_back(format(time, instance, level, text));
+    if (levelRank(level) >= lowestRank_) out_ << format(showTime_ ? time : std::string(), instance, level, text) << '\n'
+                                              << std::flush;
+}
+
+void LogPrinter::print(const std::string& text) {
+    std::lock_guard guard(lock_);
+    out_ << text << '\n' << std::flush;
+}
+
+void LogPrinter::startRecording() {
+    std::lock_guard guard(lock_);
+    recording_ = true;
+    recorded_.clear();
+}
+
+std::vector<std::string> LogPrinter::takeRecorded() {
+    std::lock_guard guard(lock_);
+    recording_ = false;
+    return std::move(recorded_);
+}

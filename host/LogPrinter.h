@@ -1,0 +1,51 @@
+// What our host prints while a script runs: the testers' log lines with
+// time, tester instance, level name and text, filtered by level, and the
+// host's own lines, all through one lock since testers log from their link
+// threads too. The lines of the running step are also kept for the JUnit
+// report, filtered or not.
+#pragma once
+
+#include "platform/automation.h"
+
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Level names as shown: 3 Info, 4 Trace, 5 Warning, 6 Error, else "Level N".
+std::string levelName(ULONG level);
+
+// Order of importance for the filter: trace < info < warning < error.
+// Other level numbers count as info.
+int levelRank(ULONG level);
+// The rank a --level name stands for: trace, info, warning, error, or none
+// (nothing shown).
+std::optional<int> rankFromName(std::string_view name);
+
+class LogPrinter {
+public:
+    LogPrinter(std::ostream& out, int lowestRank, bool showTime);
+
+    // One log line of a tester; the text's line ends are trimmed.
+    void log(const std::string& instance, ULONG level, std::string_view text);
+    // One line of the host's own, always shown.
+    void print(const std::string& text);
+
+    // Keeps every log line from now on until takeRecorded.
+    void startRecording();
+    std::vector<std::string> takeRecorded();
+
+    // The form a log line is printed in (without the time when showTime is off).
+    static std::string format(const std::string& time, const std::string& instance, ULONG level,
+                              std::string_view text);
+
+private:
+    std::mutex lock_;
+    std::ostream& out_;
+    int lowestRank_;
+    bool showTime_;
+    bool recording_ = false;
+    std::vector<std::string> recorded_;
+};

@@ -1,0 +1,180 @@
+// varnel: runs test scripts against the Varnel plug-in without the Quillon
+// host, the way that host drives testers, and lists the testers' actions
+// with their help.
+//
+// Exit status: 0 when every step met its expectation, 1 when one did not
+// (or the run was interrupted), 2 for bad input: a script that cannot be
+// read or run, or a plug-in that cannot be loaded.
+#include "host/JUnitWriter.h"
+#include "host/LogPrinter.h"
+#include "host/Plugin.h"
+#include "host/Runner.h"
+#include "host/ValueParser.h"
+#include "platform/interrupt.h"
+#include "platform/library.h"
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+constexpr int exitMet = 0;
+constexpr int exitNotMet = 1;
+constexpr int exitBadInput = 2;
+constexpr int exitQuit = 130; // the second interrupt
+
+struct Options {
+    std::vector<std::string> scripts;
+    std::string plugin;
+    bool registry = false;
+    bool list = false;
+    std::string level = "trace";
+    std::string junit;
+    bool noTime = false;
+};
+
+void printHelpLines(std::ostream& out, const char* heading, const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    out << "      " << heading << "\n";
+    for (const auto& line : lines) out << "        " << line << "\n";
+}
+
+void listTesters(const Plugin& plugin, std::ostream& out) {
+    out << "Plug-in: " << plugin.origin() << "\n";
+    for (const auto& tester : plugin.testers()) {
+        out << "\nTester \"" << tester.name << "\" version " << tester.version << ": " << tester.description << "\n";
+        out << "  new: " << tester.newDescription << "\n";
+        printHelpLines(out, "parameters:", tester.newParameterLines);
+        for (const auto& action : tester.actions) {
+            out << "  " << action.name << ": " << action.description << "\n";
+            printHelpLines(out, "parameters:", action.parameterLines);
+            printHelpLines(out, "results:", action.resultLines);
+        }
+    }
+    for (const auto& note : plugin.unavailable()) out << "\nNot available: " << note << "\n";
+}
+
+Plugin loadPlugin(const Options& options) {
+    if (options.registry) return Plugin::loadRegistered();
+    const std::filesystem::path file = options.plugin.empty()
+                                           ? platform::executableDirectory() /
+                                                 platform::sharedLibraryFileName("VarnelPlugin")
+                                           : std::filesystem::path(options.plugin);
+    return Plugin::loadFile(file);
+}
+
+void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcomes, bool interrupted) {
+    std::size_t met = 0, notMet = 0, notRun = 0;
+    double seconds = 0;
+    for (const auto& outcome : outcomes) {
+        met += outcome.count(true, true);
+        notMet += outcome.count(true, false);
+        notRun += outcome.count(false, false);
+        seconds += outcome.seconds;
+        for (const auto& step : outcome.steps)
+            if (step.ran && !step.met)
+                printer.print("NOT AS EXPECTED " + outcome.script->file.generic_string() + ":" +
+                              std::to_string(step.step->line) + ": " + stepText(*step.step) + ": " + step.problem);
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", seconds);
+    printer.print("Summary: " + std::to_string(met + notMet + notRun) + " steps, " + std::to_string(met) +
+                  " as expected, " + std::to_string(notMet) + " not as expected, " + std::to_string(notRun) +
+                  " not run" + (interrupted ? " (interrupted)" : "") + ", " + time + " s");
+    printer.print(notMet == 0 && notRun == 0 ? "PASSED" : "FAILED");
+}
+
+int run(const Options& options) {
+    const auto lowestRank = rankFromName(options.level);
+    if (!lowestRank) {
+        std::cerr << "varnel: unknown log level '" << options.level << "' (trace, info, warning, error or none)\n";
+        return exitBadInput;
+    }
+    if (!options.list && options.scripts.empty()) {
+        std::cerr << "varnel: no script given (see varnel --help)\n";
+        return exitBadInput;
+    }
+
+    // Everything a script names is checked before the first step runs.
+    std::vector<Script> scripts;
+    for (const auto& file : options.scripts) scripts.push_back(readScript(file));
+
+    ComRuntime com;
+    ValueParserRegistration valueParser;
+    Plugin plugin = loadPlugin(options);
+    if (options.list) {
+        listTesters(plugin, std::cout);
+        if (scripts.empty()) return exitMet;
+    }
+
+    LogPrinter printer(std::cout, *lowestRank, !options.noTime);
+    Runner runner(plugin, printer);
+    for (const auto& script : scripts) runner.check(script);
+
+    std::atomic<int> interrupts{0};
+    platform::InterruptWatch watch([&] {
+        if (++interrupts > 1) {
+            printer.print("Interrupted again: quitting");
+            std::_Exit(exitQuit);
+        }
+        printer.print("Interrupted: aborting the running action (press Ctrl-C again to quit)");
+        runner.interrupt();
+    });
+
+    std::vector<ScriptOutcome> outcomes;
+    for (const auto& script : scripts) outcomes.push_back(runner.run(script));
+    printSummary(printer, outcomes, runner.interrupted());
+
+    if (!options.junit.empty()) {
+        std::ofstream report(options.junit, std::ios::binary);
+        report << junitReport(outcomes);
+        if (!report) {
+            std::cerr << "varnel: cannot write the JUnit report " << options.junit << "\n";
+            return exitBadInput;
+        }
+    }
+    for (const auto& outcome : outcomes)
+        if (!outcome.allMet()) return exitNotMet;
+    return exitMet;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app("Runs Varnel test scripts against the plug-in, as the Quillon host would.", "varnel");
+    app.add_option("scripts", options.scripts, "Script files to run, in order")->type_name("SCRIPT");
+    app.add_option("-p,--plugin", options.plugin,
+                   "The plug-in file (default: " + platform::sharedLibraryFileName("VarnelPlugin") +
+                       " beside this program)")
+        ->type_name("FILE");
+    app.add_flag("--registry", options.registry,
+                 "Make the creators registered under the host's TesterCreators key (Windows)");
+    app.add_flag("-l,--list", options.list, "List the testers and their actions with every help line");
+    app.add_option("--level", options.level, "Lowest log level shown: trace, info, warning, error or none")
+        ->type_name("LEVEL")
+        ->capture_default_str();
+    app.add_option("--junit", options.junit, "Also write a JUnit XML report to this file")->type_name("FILE");
+    app.add_flag("--no-time", options.noTime, "Log lines without the time of day");
+    app.set_version_flag("--version", "varnel 5.0");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? exitMet : exitBadInput;
+    }
+    try {
+        return run(options);
+    } catch (const ScriptError& error) {
+        std::cerr << error.what() << "\n";
+    } catch (const PluginError& error) {
+        std::cerr << "varnel: " << error.what() << "\n";
+    } catch (const std::exception& error) {
+        std::cerr << "varnel: " << error.what() << "\n";
+    }
+    return exitBadInput;
+}
