@@ -147,6 +147,7 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     CLI::App app("Runs Varnel test scripts against the plug-in, as the Quillon host would.", "varnel");
+    app.allow_windows_style_options(false); // "/path/script" is a file, not an option
     app.add_option("scripts", options.scripts, "Script files to run, in order")->type_name("SCRIPT");
     app.add_option("-p,--plugin", options.plugin,
                    "The plug-in file (default: " + platform::sharedLibraryFileName("VarnelPlugin") +

@@ -27,13 +27,15 @@ public:
         skipBlanks();
         if (position_ >= script_.size()) return {Token::End, {}, line_};
         const char c = script_[position_];
-        if (c == '{') return single(Token::Open);
+        // A brace followed by more than blanks begins a name such as a class identifier.
+        const bool braceAlone = position_ + 1 >= script_.size() || isBlank(script_[position_ + 1]);
+        if (c == '{' && braceAlone) return single(Token::Open);
         if (c == '}') return single(Token::Close);
         if (c == '=') return single(Token::Equals);
         if (c == '\'') return quoted();
         const std::size_t start = position_;
-        while (position_ < script_.size() && !isBlank(script_[position_]) && script_[position_] != '{' &&
-               script_[position_] != '}' && script_[position_] != '=' && script_[position_] != '\'')
+        while (position_ < script_.size() && !isBlank(script_[position_]) && script_[position_] != '=' &&
+               script_[position_] != '\'')
             ++position_;
         return {Token::Word, std::string(script_.substr(start, position_ - start)), line_};
     }

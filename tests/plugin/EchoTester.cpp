@@ -1,0 +1,91 @@
+#include "tests/plugin/EchoTester.h"
+
+#include "platform/text.h"
+#include "tester/Parameters.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory };
+
+} // namespace
+
+EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") {
+    setNewActionHelp("Sets up the echo tester", {"... any values; \"refuse\" first makes new fail"});
+    addAction(Echo, "echo", "Returns its parameters as result values", {"..."}, {"VARIANT[] the parameters"});
+    addAction(State, "state", "Returns the result state given", {"int state"}, {});
+    addAction(Log, "log", "Logs a text at a level", {"int level", "string text"}, {});
+    addAction(Wait, "wait", "Waits until aborted or the time is up", {"int seconds"}, {});
+    addAction(Stubborn, "stubborn", "Waits the whole time, abort or not", {"int seconds"}, {});
+    addAction(Parse, "parse", "Turns a text into values with the host's value parser", {"string text"},
+              {"VARIANT[] the values"});
+    addAction(Directory, "directory", "Returns the last part of the script directory", {}, {"string folder"});
+}
+
+bool EchoTester::onNew(std::uint32_t count, const VARIANT* parameters) {
+    return !(count > 0 && isText(parameters[0]) && textOf(parameters[0]) == "refuse");
+}
+
+ActionResult EchoTester::executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) {
+    switch (actionId) {
+    case Echo:
+        for (std::uint32_t i = 0; i < count; ++i) addResult(parameters[i]);
+        return ActionResult::Passed;
+    case State:
+        return count == 1 && isInteger(parameters[0]) ? static_cast<ActionResult>(parameters[0].lVal)
+                                                       : ActionResult::Error;
+    case Log:
+        if (count != 2 || !isInteger(parameters[0]) || !isText(parameters[1])) return ActionResult::Error;
+        log(static_cast<LogLevel>(parameters[0].lVal), "%s", textOf(parameters[1]).c_str());
+        return ActionResult::Passed;
+    case Wait:
+        return wait(count, parameters, true);
+    case Stubborn:
+        return wait(count, parameters, false);
+    case Parse:
+        return parse(count, parameters);
+    case Directory:
+        addResult(std::filesystem::path(scriptDirectory()).filename().string());
+        return ActionResult::Passed;
+    default:
+        return ActionResult::Error;
+    }
+}
+
+ActionResult EchoTester::wait(std::uint32_t count, const VARIANT* parameters, bool heedAbort) {
+    if (count != 1 || !isInteger(parameters[0])) return ActionResult::Error;
+    setTimeout(parameters[0].lVal);
+    while (!timedOut()) {
+        if (heedAbort && aborted()) return ActionResult::Aborted;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ActionResult::Failed;
+}
+
+ActionResult EchoTester::parse(std::uint32_t count, const VARIANT* parameters) {
+    if (count != 1 || !isText(parameters[0])) return ActionResult::Error;
+    IValueParser* parser = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
+                                  reinterpret_cast<void**>(&parser));
+    if (FAILED(hr) || !parser) {
+        log(LogLevel::Error, "No value parser: %08X", static_cast<unsigned>(hr));
+        return ActionResult::Error;
+    }
+    SAFEARRAY* values = nullptr;
+    hr = parser->parse(parameters[0].bstrVal, &values);
+    parser->Release();
+    if (FAILED(hr) || !values) {
+        log(LogLevel::Error, "Not parsed: %08X", static_cast<unsigned>(hr));
+        return ActionResult::Failed;
+    }
+    VARIANT* items = nullptr;
+    if (SUCCEEDED(SafeArrayAccessData(values, reinterpret_cast<void**>(&items)))) {
+        for (std::uint32_t i = 0; i < elementCount(values); ++i) addResult(items[i]);
+        SafeArrayUnaccessData(values);
+    }
+    SafeArrayDestroy(values);
+    return ActionResult::Passed;
+}
