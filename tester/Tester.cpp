@@ -7,6 +7,7 @@
 #include "tester/TypeInfoHolder.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 
@@ -312,7 +313,12 @@ void Tester::log(LogLevel level, const char* format, ...) {
 }
 
 void Tester::setTimeout(double seconds) {
-    data_.deadline = platform::tickMs() - static_cast<std::int32_t>(seconds * -1000.0);
+    // 32-bit clock arithmetic that wraps. A product outside the 32-bit range
+    // counts as the lowest value, as the processor's conversion gives it.
+    const double offset = seconds * -1000.0;
+    const bool representable = offset > -2147483649.0 && offset < 2147483648.0;
+    const auto ticks = static_cast<std::uint32_t>(representable ? static_cast<std::int32_t>(offset) : INT32_MIN);
+    data_.deadline = static_cast<std::int32_t>(static_cast<std::uint32_t>(platform::tickMs()) - ticks);
 }
 
 bool Tester::timedOut() const {
