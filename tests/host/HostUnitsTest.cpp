@@ -1,0 +1,166 @@
+// Our host's smaller units: matching and showing values, log lines and their
+// filter, the JUnit report, the value parser and its COM class.
+#include "host/JUnitWriter.h"
+#include "host/LogPrinter.h"
+#include "host/ValueParser.h"
+#include "host/Values.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+TEST(Values, MatchByTypeAndValue) {
+    EXPECT_TRUE(matches(Literal{std::int32_t{42}}, ResultValue{std::int32_t{42}}));
+    EXPECT_FALSE(matches(Literal{std::int32_t{42}}, ResultValue{42.0})); // an integer is not a double
+    EXPECT_TRUE(matches(Literal{2.5}, ResultValue{2.5}));
+    EXPECT_TRUE(matches(Literal{std::string("a")}, ResultValue{std::string("a")}));
+    EXPECT_FALSE(matches(Literal{true}, ResultValue{std::int32_t{-1}}));
+    EXPECT_TRUE(matches(Literal{AnyValue{}}, ResultValue{OtherValue{VT_DATE}}));
+    EXPECT_FALSE(matches(std::vector<Literal>{std::int32_t{1}}, std::vector<ResultValue>{}));
+}
+
+TEST(Values, AreShownWithTheirType) {
+    EXPECT_EQ(describe(ResultValue{std::int32_t{-3}}), "Integer -3");
+    EXPECT_EQ(describe(ResultValue{0.1}), "Double 0.1");
+    EXPECT_EQ(describe(ResultValue{std::string("a\r\n\"b\"\x01")}), "String \"a\\r\\n\\\"b\\\"\\x01\"");
+    EXPECT_EQ(describe(ResultValue{false}), "Bool false");
+    EXPECT_EQ(describe(ResultValue{OtherValue{VT_DATE}}), "Value of type 7");
+    EXPECT_EQ(describe(std::vector<Literal>{std::int32_t{1}, AnyValue{}}), "Integer 1, any value");
+}
+
+TEST(Values, GoToTheTesterAsVariants) {
+    const std::vector<Literal> literals{std::int32_t{7}, 1.5, std::string("x"), true};
+    SafeArray array = variantArray(literals);
+    const auto values = resultValues(array.get());
+    const std::vector<ResultValue> expected{std::int32_t{7}, 1.5, std::string("x"), true};
+    EXPECT_EQ(values, expected);
+    VARIANT* items = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(array.get(), reinterpret_cast<void**>(&items)), S_OK);
+    EXPECT_EQ(items[0].vt, VT_I4);
+    EXPECT_EQ(items[1].vt, VT_R8);
+    EXPECT_EQ(items[2].vt, VT_BSTR);
+    EXPECT_EQ(items[3].vt, VT_BOOL);
+    EXPECT_EQ(items[3].boolVal, VARIANT_TRUE);
+    SafeArrayUnaccessData(array.get());
+}
+
+TEST(LogPrinter, NamesTheLevels) {
+    EXPECT_EQ(levelName(3), "Info");
+    EXPECT_EQ(levelName(4), "Trace");
+    EXPECT_EQ(levelName(5), "Warning");
+    EXPECT_EQ(levelName(6), "Error");
+    EXPECT_EQ(levelName(9), "Level 9");
+}
+
+TEST(LogPrinter, FormatsTimeInstanceLevelAndText) {
+    EXPECT_EQ(LogPrinter::format("12:00:00.000", "link", 4, "Action send start"),
+              "12:00:00.000 link Trace   Action send start");
+    EXPECT_EQ(LogPrinter::format("", "a", 6, "Serial: not open\n"), "a Error   Serial: not open");
+    EXPECT_EQ(LogPrinter::format("", "a", 3, "one\r\ntwo"), "a Info    one\n          two");
+}
+
+TEST(LogPrinter, ShowsOnlyLevelsFromTheLowestOnButRecordsAll) {
+    std::ostringstream out;
+    LogPrinter printer(out, *rankFromName("warning"), false);
+    printer.startRecording();
+    printer.log("t", 4, "trace");
+    printer.log("t", 3, "info");
+    printer.log("t", 5, "warning");
+    printer.log("t", 6, "error");
+    EXPECT_EQ(out.str(), "t Warning warning\nt Error   error\n");
+    EXPECT_EQ(printer.takeRecorded().size(), 4u);
+    EXPECT_FALSE(rankFromName("loud"));
+    EXPECT_EQ(*rankFromName("none"), 4);
+}
+
+TEST(JUnit, EscapesXml) {
+    EXPECT_EQ(xmlEscape("a<b>&\"c'\r\x02"), "a&lt;b&gt;&amp;&quot;c&apos;&#13;\\x02");
+}
+
+TEST(JUnit, ReportsOneCasePerStepWithFailuresAndSkips) {
+    const Script script = parseScript("l new echo\nl state 1\nl echo 1 expect [2]\nl delete\n", "dir/s.varnel");
+    ScriptOutcome outcome;
+    outcome.script = &script;
+    outcome.seconds = 1.5;
+    outcome.steps.resize(4);
+    for (std::size_t i = 0; i < 4; ++i) outcome.steps[i].step = &script.steps[i];
+    outcome.steps[0] = {&script.steps[0], true, ActionResult::Passed, {}, true, "", {}, 0.25};
+    outcome.steps[1] = {&script.steps[1], true, ActionResult::Failed, {}, false, "expected passed, got failed",
+                        {"l Error   went <wrong>"}, 0.5};
+    outcome.steps[2] = {&script.steps[2], true, ActionResult::Passed, {std::int32_t{1}}, false, "values differ", {}, 0};
+    const std::string xml = junitReport({outcome});
+    EXPECT_NE(xml.find("<testsuites name=\"varnel\" tests=\"4\" failures=\"2\" errors=\"0\" skipped=\"1\" time=\"1.500\">"),
+              std::string::npos) << xml;
+    EXPECT_NE(xml.find("<testsuite name=\"s.varnel\" file=\"dir/s.varnel\" tests=\"4\" failures=\"2\""), std::string::npos);
+    EXPECT_NE(xml.find("<testcase name=\"line 1: l new echo\" classname=\"s\" time=\"0.250\"/>"), std::string::npos);
+    EXPECT_NE(xml.find("<testcase name=\"line 2: l state 1\" classname=\"s\" time=\"0.500\">\n"
+                       "      <failure message=\"expected passed, got failed\" type=\"failed\">"
+                       "expected passed, got failed\nl Error   went &lt;wrong&gt;\n</failure>"),
+              std::string::npos) << xml;
+    EXPECT_NE(xml.find("<testcase name=\"line 4: l delete\" classname=\"s\" time=\"0.000\">\n"
+                       "      <skipped message=\"not run: the run was interrupted\"/>"),
+              std::string::npos) << xml;
+}
+
+struct ParsedCase {
+    const char* text;
+    std::vector<ResultValue> values;
+};
+
+class ParsedValues : public testing::TestWithParam<ParsedCase> {};
+
+TEST_P(ParsedValues, Are) {
+    EXPECT_EQ(parseValues(GetParam().text), GetParam().values) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(ValueParser, ParsedValues, testing::Values(
+    ParsedCase{"[1, 2.5, \"a\", true, null]", {std::int32_t{1}, 2.5, std::string("a"), true, OtherValue{VT_EMPTY}}},
+    ParsedCase{"42", {std::int32_t{42}}},
+    ParsedCase{"4294967296", {4294967296.0}},
+    ParsedCase{"\"text\"", {std::string("text")}},
+    ParsedCase{"{\"x\": [1,2]}", {std::string("{\"x\":[1,2]}")}},
+    ParsedCase{"[[1, 2], {}]", {std::string("[1,2]"), std::string("{}")}},
+    ParsedCase{"3, 'two', one , 4.5, False", {std::int32_t{3}, std::string("two"), std::string("one"), 4.5, false}},
+    ParsedCase{"{1, \"a,b\", 'it\\'s'}", {std::int32_t{1}, std::string("a,b"), std::string("it's")}},
+    ParsedCase{"(x, , y)", {std::string("x"), std::string(), std::string("y")}},
+    ParsedCase{"hello world", {std::string("hello world")}},
+    ParsedCase{"", {}},
+    ParsedCase{"  [ ]  ", {}}));
+
+TEST(ValueParser, RefusesUnclosedQuotesAndBrackets) {
+    EXPECT_THROW(parseValues("1, 'two"), ValueParseError);
+    EXPECT_THROW(parseValues("{1, 2"), ValueParseError);
+    EXPECT_THROW(parseValues("'a' b"), ValueParseError);
+}
+
+TEST(ValueParser, IsSuppliedThroughItsClassIdentifier) {
+    ComRuntime com;
+    IValueParser* parser = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
+                               reinterpret_cast<void**>(&parser)),
+              REGDB_E_CLASSNOTREG);
+    {
+        ValueParserRegistration registration;
+        ASSERT_EQ(registration.result(), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
+                                   reinterpret_cast<void**>(&parser)),
+                  S_OK);
+        BSTR text = platform::bstrFromNarrow("[7, \"x\"]");
+        SAFEARRAY* values = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0xDEADBEEF));
+        EXPECT_EQ(parser->parse(nullptr, nullptr), E_POINTER);
+        ASSERT_EQ(parser->parse(text, &values), S_OK);
+        EXPECT_EQ(resultValues(values), (std::vector<ResultValue>{std::int32_t{7}, std::string("x")}));
+        SafeArrayDestroy(values);
+        SysFreeString(text);
+        text = platform::bstrFromNarrow("'open");
+        values = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0xDEADBEEF));
+        EXPECT_EQ(parser->parse(text, &values), E_INVALIDARG);
+        EXPECT_EQ(values, nullptr);
+        SysFreeString(text);
+        parser->Release();
+    }
+    EXPECT_EQ(CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
+                               reinterpret_cast<void**>(&parser)),
+              REGDB_E_CLASSNOTREG);
+}

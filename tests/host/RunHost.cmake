@@ -1,0 +1,27 @@
+# Runs our host once and checks its exit status, its output and, when asked,
+# a file it writes.
+#   cmake -DCOMMAND="prog|arg|..." -DEXIT=n [-DOUTPUT=regex] [-DNOT_OUTPUT=regex]
+#         [-DREPORT=file -DREPORT_OUTPUT=regex] -P RunHost.cmake
+string(REPLACE "|" ";" command "${COMMAND}")
+if(REPORT)
+  file(REMOVE "${REPORT}")
+endif()
+execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 240)
+set(all "${out}${err}")
+string(REPLACE "\r" "" all "${all}")
+message("${all}")
+if(NOT "${status}" STREQUAL "${EXIT}")
+  message(FATAL_ERROR "exit status ${status}, expected ${EXIT}")
+endif()
+if(DEFINED OUTPUT AND NOT all MATCHES "${OUTPUT}")
+  message(FATAL_ERROR "the output does not match: ${OUTPUT}")
+endif()
+if(DEFINED NOT_OUTPUT AND all MATCHES "${NOT_OUTPUT}")
+  message(FATAL_ERROR "the output matches what it must not: ${NOT_OUTPUT}")
+endif()
+if(REPORT)
+  file(READ "${REPORT}" report)
+  if(NOT report MATCHES "${REPORT_OUTPUT}")
+    message(FATAL_ERROR "${REPORT} does not match: ${REPORT_OUTPUT}\n${report}")
+  endif()
+endif()
