@@ -1,0 +1,265 @@
+// The waitfor and scanf languages and the traffic-line text on their own.
+#include "serial/ByteText.h"
+#include "serial/Scanf.h"
+#include "serial/Waitfor.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+namespace {
+
+// A scan port over fixed bytes. When they run out the wait ends (the
+// deadline passes, or the host aborts), and the reader gives 0 from then on.
+class BytesPort final : public ScanPort {
+public:
+    explicit BytesPort(std::string bytes, bool abortAtEnd = false) : input(std::move(bytes)), abortAtEnd_(abortAtEnd) {}
+    std::uint8_t readByte() override { return next(true); }
+    std::uint8_t peekByte() override { return next(false); }
+    void skipWhitespace() override {
+        for (auto b = peekByte(); b == ' ' || b == '\r' || b == '\t' || b == '\n'; b = peekByte()) readByte();
+    }
+    bool timedOut() const override { return expired; }
+    bool aborted() const override { return abortedByHost; }
+    bool linkOpen() const override { return true; }
+    void deliver(std::int32_t value) override { values += "i" + std::to_string(value) + " "; }
+    void deliver(double value) override { values += "d" + (std::ostringstream() << value).str() + " "; }
+    void deliver(const std::string& value) override { values += "s" + value + " "; }
+    void report(LogLevel level, const std::string& line) override {
+        lines.push_back((level == LogLevel::Trace ? "T:" : "E:") + line);
+    }
+    std::string unread() const { return input.substr(position); }
+
+    std::string input;
+    std::string values; // "i12 d1.5 sabc "
+    std::vector<std::string> lines;
+    std::size_t position = 0;
+    bool expired = false;
+    bool abortedByHost = false;
+    long readsAfterStop = 0; // how often the scan asked again once the wait had ended
+
+private:
+    std::uint8_t next(bool consume) {
+        if (expired || abortedByHost) return ++readsAfterStop, 0;
+        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, 0;
+        return static_cast<std::uint8_t>(input[consume ? position++ : position]);
+    }
+    bool abortAtEnd_;
+};
+
+constexpr auto P = ActionResult::Passed, F = ActionResult::Failed, E = ActionResult::Error;
+
+struct ScanCase {
+    const char* format;
+    std::string received;
+    ActionResult result;
+    const char* values;
+    const char* lines; // the lines logged, "E:" error or "T:" trace, joined by '|'
+    const char* unread;
+    bool waitsForDeadline;
+};
+
+TEST(Scanf, Conversions) {
+    const ScanCase cases[] = {
+        {"%d,%d", " 12,-7\r", P, "i12 i-7 ", "", "\r", false},
+        {"%d", "4294967297 ", P, "i1 ", "", " ", false}, // 32-bit arithmetic wraps
+        {"%d", "12", P, "i12 ", "", "", true},            // the number could go on
+        {"%d", "", F, "", "E:Invalid decimal number received", "", true},
+        {"%d", "-x", F, "", "E:Invalid decimal number received", "x", false},
+        {"%2d", "123 ", P, "i123 ", "", " ", false},      // widths are for scan sets only
+        {"%u", "+4294967295 ", P, "i-1 ", "", " ", false},
+        {"%u", "-1", F, "", "E:Invalid unsigned decimal number received", "-1", false},
+        {"%o", "178 ", P, "i15 ", "", "8 ", false},
+        {"%x", "1aF ", P, "i431 ", "", " ", false},
+        {"%x", "0x1F", P, "i0 ", "", "x1F", false},
+        {"%x", "g", F, "", "E:Invalid hex number received", "g", false},
+        {"V=%f", "V=1.5e3 ", P, "d1500 ", "", " ", false},
+        {"%g;%e;%E;%G", "-.5;3;1e-2;+2.", P, "d-0.5 d3 d0.01 d2 ", "", "", true},
+        {"%f", "2e;", P, "d2 ", "", ";", false},
+        {"%f", ".e5;", F, "", "E:Invalid float received .e5", ";", false},
+        {"%s", "  hello world", P, "shello ", "", " world", false},
+        {"%3s", "abcd\t", P, "sabcd ", "", "\t", false},
+        {"%s", "end", P, "send ", "", "", true},
+        {"%s", "", F, "", "E:Blank string received", "", true},
+        {"%s", std::string("ab\0c ", 5), P, "sab ", "", " ", false}, // texts end at a 0 byte
+        {"%2[0-9]", "123", P, "s12 ", "", "3", false},
+        {"%[^,]%d", "abc,5 ", P, "sabc i5 ", "", " ", false},        // the set's end byte is consumed
+        {"%[^,],%d", "abc,5", E, "sabc ", "E:Incorrect character received at position 5 (Expected ',' Got '5')", "", false},
+        {"%[a-c]", "abcd", P, "sabc ", "", "", false},
+        {"%[c-a]", "cbad", P, "scba ", "", "", false},               // a falling range
+        {"%[a-z]", "abc", P, "sabc ", "", "", true},
+        {"%3[a-z]", "abcd", P, "sabc ", "", "d", false},
+        {"%[]", "a", F, "", "E:Blank string received", "", false},   // an empty set
+        {"%[^]", "a b", P, "sa b ", "", "", true},
+        {"%[a\\-z]", "z-ab", P, "sz-a ", "", "", false},             // an escaped '-' is a member
+        {"%[-a\\]]", "-a]b", P, "s-a] ", "", "", false},
+        {"%[\\\\\\n\\t\\\"\\']", "\\\n\t\"'x", P, "s\\\n\t\"' ", "", "", false},
+        {"%[0-9", "42a", P, "s42 ", "", "", false},                  // not closed: ends with the format
+        {"%*d %s", "42 abc ", P, "sabc ", "T:Dec value 42 discarded", " ", false},
+        {"%*u;%*o;%*x;%*f", "7;17;ff;2.5;", P, "",
+         "T:Unsigned value 7 discarded|T:Oct value 17 discarded|T:Hex value FF discarded|T:Double value 2.5 discarded", ";", false},
+        {"%*[a-z]%d", "abc 1 ", P, "i1 ", "T:String value \"abc\" discarded", " ", false}, // '*' is per conversion
+        {"100%%", "100%", P, "", "", "", false},
+        {"%%", "x", F, "", "", "", false},
+        {"%q", "", E, "", "E:Invalid format statement at position 1", "", false},
+        {"%X", "1", E, "", "E:Invalid format statement at position 1", "1", false},
+        {"A", "B", E, "", "E:Incorrect character received at position 0 (Expected 'A' Got 'B')", "", false},
+        {"A", " \r\n\tA", P, "", "", "", false},
+        {"OK\\r\\n%d", "OK\r\n42\r", P, "i42 ", "", "\r", false},
+        {"a\\q", "a", E, "", "E:Only \\n, \\t or \\r allowed", "", false},
+        {"%d ", "5", F, "i5 ", "", "", true}, // the deadline ends the number, then the scan
+        {"", "abc", P, "", "", "abc", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("format '") + c.format + "' received '" + c.received + "'");
+        BytesPort port(c.received);
+        EXPECT_EQ(ScanfEngine(port).run(c.format), c.result);
+        EXPECT_EQ(port.values, c.values);
+        std::string lines;
+        for (const auto& line : port.lines) lines += (lines.empty() ? "" : "|") + line;
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(port.unread(), c.unread);
+        EXPECT_EQ(port.expired, c.waitsForDeadline);
+    }
+}
+
+TEST(Scanf, HowAWaitEnds) {
+    BytesPort literal(""); // a literal awaited past the deadline meets the reader's 0
+    EXPECT_EQ(ScanfEngine(literal).run("A"), E);
+    EXPECT_EQ(literal.lines[0], std::string("E:Incorrect character received at position 0 (Expected 'A' Got '") + '\0' + "')");
+    BytesPort abort("5", true); // an abort seen between conversions ends the scan Aborted
+    EXPECT_EQ(ScanfEngine(abort).run("%d %d"), ActionResult::Aborted);
+    EXPECT_EQ(abort.values, "i5 ");
+}
+
+TEST(Scanf, SetRangesCompareAsSignedBytes) {
+    std::size_t end = 0;
+    const ScanSet set = parseScanSet(std::string("[A-") + '\xF0' + "]x", 0, end); // 'A' down to -16
+    EXPECT_EQ(end, 5u);
+    for (int b : {0xF0, 0xFF, 0, int{'A'}}) EXPECT_TRUE(set.contains(static_cast<std::uint8_t>(b))) << b;
+    for (int b : {0x80, int{'B'}}) EXPECT_FALSE(set.contains(static_cast<std::uint8_t>(b))) << b;
+}
+
+TEST(Waitfor, ParseAndDescribe) {
+    const std::pair<const char*, const char*> cases[] = { // text, canonical form (null: invalid)
+        {"OK and NOT READY", "'OK and NOT READY'"}, // no quote: one literal
+        {"", "''"},
+        {"'a' AND 'b'", "'a' and 'b'"},
+        {"'a' And 'b'", "'a' and 'b'"},
+        {"\t'a'or'b'", "'a' or 'b'"},
+        {"'OK' or ( 'ERR' and not 'RETRY' )", "'OK' or ('ERR' and not 'RETRY')"},
+        {"'a' and 'b' or 'c'", "'a' and ('b' or 'c')"},
+        {"NOT'a' and 'b'", "not 'a' and 'b'"},
+        {"not ('a' or 'b')", "not ('a' or 'b')"},
+        {"('a' or 'b') and 'c'", "'a' or 'b'"},  // a leading group sets the depth; the rest is passed over
+        {"'a' and ('b') or 'c'", "'a' and 'b'"}, // a right operand that starts with a group ends with it
+        {"'a' 'b'", "'a'"},                      // a text after a complete operand is passed over
+        {"'it\\'s'", "'it\\'s'"},                // the backslash stays in the text
+        {"'a' and not", "'a' and "},
+        {"'", nullptr}, {"'open", nullptr}, {"'a' or", nullptr}, {"or 'a'", nullptr}, {"'a' and or 'b'", nullptr},
+        {"('a'", nullptr}, {")'a'(", nullptr}, {"'a' or 'b')", nullptr}, {"'a' x", nullptr}, {"'a' nor 'b'", nullptr},
+        {"not not 'a'", nullptr}, {"'a' and ( or 'b')", nullptr},
+    };
+    for (const auto& [text, canonical] : cases) {
+        const auto expression = WaitforExpression::parse(text);
+        EXPECT_EQ(expression.has_value(), canonical != nullptr) << text;
+        if (expression && canonical) {
+            EXPECT_EQ(expression->describe(), canonical) << text;
+        }
+    }
+    std::string chain = "'x'"; // long chains are fine; runaway nesting is refused
+    for (int i = 0; i < 5000; ++i) chain += " or 'y'";
+    EXPECT_TRUE(WaitforExpression::parse(chain).has_value());
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "not (";
+    EXPECT_FALSE(WaitforExpression::parse(deep + "'a'" + std::string(5000, ')')).has_value());
+}
+
+TEST(Waitfor, EvaluateDuringAndAtTheEnd) {
+    const struct { const char* text; const char* received; bool during; bool atEnd; } cases[] = {
+        {"'OK' or 'ERROR'", "xxERRORyy", true, true},  {"'A' and 'B'", "B.A", true, true},
+        {"'A' and 'B'", "AAAA", false, false},         {"'OK' and not 'ERROR'", "OK", false, true},
+        {"'OK' and not 'ERROR'", "ERROR OK", false, false}, {"not ('a' or 'b')", "c", false, true},
+        {"'ABC'", "ABABC", true, true},                {"'abcabd'", "abcabcabd", true, true},
+        {"OK and NOT READY", "OK", false, false},      {"''", "anything", false, false},
+        {"'a' and 'b' or 'c'", "ac", true, true},      {"'a' and 'b' or 'c'", "c", false, false},
+    };
+    for (const auto& c : cases) {
+        auto expression = *WaitforExpression::parse(c.text);
+        for (const char* p = c.received; *p; ++p) expression.consume(static_cast<std::uint8_t>(*p));
+        EXPECT_EQ(expression.evaluate(false), c.during) << c.text << " <- " << c.received;
+        EXPECT_EQ(expression.evaluate(true), c.atEnd) << c.text << " <- " << c.received;
+    }
+}
+
+TEST(Waitfor, TheWindowKeepsOnlyWhatATextStillNeeds) {
+    auto abc = *WaitforExpression::parse("'ABC'");
+    EXPECT_EQ(abc.matchText(0, "ABA"), 2u); // the second A may start the text
+    EXPECT_EQ(abc.matchText(0, "xAB"), 1u);
+    std::string seen;
+    EXPECT_EQ(abc.matchText(0, "xABC", [&](std::string_view w) { seen = w; }), 4u);
+    EXPECT_EQ(seen, "xABC");
+    auto two = *WaitforExpression::parse("'ABCD' or 'XY'");
+    for (char c : std::string("ABCX")) two.consume(static_cast<std::uint8_t>(c));
+    EXPECT_EQ(two.window(), "X");
+
+    // Megabytes of noise full of near misses never grow the window past the longest text.
+    auto needle = *WaitforExpression::parse("'NEEDLE' or 'HAY'");
+    std::mt19937 random(7);
+    const std::string letters = "ABCDFGHIJKLMNOPQRSTUVWX", nearMisses[] = {"NEEDL", "NNEEDNEEDL", "HA"};
+    for (int i = 0; i < 4 << 20; ++i) {
+        if (i % 97 == 0)
+            for (char c : nearMisses[i % 3]) needle.consume(static_cast<std::uint8_t>(c));
+        needle.consume(static_cast<std::uint8_t>(letters[random() % letters.size()]));
+    }
+    EXPECT_FALSE(needle.evaluate(false));
+    for (char c : std::string("NEEDLE")) needle.consume(static_cast<std::uint8_t>(c));
+    EXPECT_TRUE(needle.evaluate(false));
+    EXPECT_EQ(needle.largestWindow(), 6u);
+}
+
+TEST(ByteText, TraceLines) {
+    const auto trace = [](const std::string& bytes) {
+        return traceLineFormat("Rx:", reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                               static_cast<std::uint32_t>(bytes.size()));
+    };
+    EXPECT_EQ(escapedBytes(std::string("A<B>\r\x7f\xff%\0", 9)), "A<3c>B<3e><0d><7f><ff>%<00>");
+    EXPECT_EQ(trace("50%\r\n"), "Rx:50%%<0d><0a>");
+    EXPECT_EQ(trace("\x01%" + std::string(252, 'A')), "Rx:<01>%%" + std::string(252, 'A')); // 254 bytes: whole
+    // From 255 bytes on every expansion shortens the shown part.
+    EXPECT_EQ(trace("%" + std::string(254, 'A')), "Rx:%%" + std::string(253, 'A'));
+    EXPECT_EQ(trace("\x02" + std::string(254, 'A')), "Rx:<02>" + std::string(251, 'A'));
+}
+
+// Random texts and formats over random bytes (fixed seed): defined outcomes only.
+TEST(Randomised, WaitforTextsAndScanfFormats) {
+    std::mt19937 random(20240601);
+    const auto text = [&](const std::string& alphabet, std::size_t maxLength) {
+        std::string out(random() % (maxLength + 1), ' ');
+        for (char& c : out) c = random() % 16 ? alphabet[random() % alphabet.size()] : static_cast<char>(random());
+        return out;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string waitText = text("''''()( )aAbnotNOTandANDorOR\\x \t", 40);
+        if (auto expression = WaitforExpression::parse(waitText)) {
+            std::size_t longest = 1;
+            for (const auto& e : expression->elements())
+                if (e.kind == WaitforKind::Text) longest = std::max(longest, e.text.size());
+            for (char c : text("abAB'ortx \\()", 100)) expression->consume(static_cast<std::uint8_t>(c));
+            EXPECT_TRUE(!expression->evaluate(false) || expression->evaluate(true)) << waitText;
+            EXPECT_LE(expression->largestWindow(), longest) << waitText;
+            if (const auto again = WaitforExpression::parse(expression->describe())) {
+                EXPECT_EQ(again->describe(), expression->describe()) << waitText;
+            }
+        }
+        const std::string format = text("%%%%duoxfgeEGs[[]]^-*0123\\ntr ,;aXq.", 16);
+        BytesPort port(text("0123456789abcdefx+-.eE ,;]%\r\n\t", 40), round % 5 == 0);
+        const ActionResult result = ScanfEngine(port).run(format);
+        EXPECT_TRUE(result == P || result == F || result == E || (result == ActionResult::Aborted && port.abortedByHost))
+            << format;
+        EXPECT_LT(port.readsAfterStop, 64) << format; // once the wait ends, the scan winds up
+    }
+}
+
+} // namespace
