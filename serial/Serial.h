@@ -1,0 +1,99 @@
+// The "serial" tester: drives one communication link from a test script.
+// The host's "new" makes the link through the link factory; the actions
+// open and close it, send formatted text, wait for texts and extract
+// values from what it receives.
+//
+// Two kinds of thread meet here: the host's thread runs the actions, the
+// link's threads deliver the callbacks. Received bytes travel between them
+// as a queue of chunks under one mutex, signalled by a condition variable.
+#pragma once
+
+#include "links/ISerial.h"
+#include "links/ISerialClient.h"
+#include "tester/Tester.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class Serial : public Tester, public ISerialClient {
+public:
+    Serial();
+    ~Serial() override;
+
+    // ISerialClient; called on the link's threads.
+    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override;
+    void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override;
+    void onOnline() override {}
+    void onOffline() override {}
+    void onCommEvent(ISerial* link, CommEvent event) override;
+    void onStatusChanged(ISerial* link) override;
+
+    // The most bytes the match window of the last "waitfor" held at once.
+    std::size_t largestWaitforWindow() const { return largestWaitforWindow_; }
+
+protected:
+    ActionResult executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) override;
+    bool onNew(std::uint32_t count, const VARIANT* parameters) override;
+    bool onDelete() override;
+    std::string statusText() override;
+
+    // Makes the link that "new" names; a seam for tests.
+    virtual std::unique_ptr<ISerial> createLink(const std::string& typeName);
+
+    // The byte reader, on the action's thread under the deadline the action
+    // armed: the next received byte, or 0 when the wait ended without one
+    // (deadline, abort or closed link). peekByte leaves the byte unread.
+    std::uint8_t readByte();
+    std::uint8_t peekByte();
+    void skipWhitespace();
+
+private:
+    class ScanAdapter;
+
+    // The action's parameters after the optional leading timeout.
+    struct TimedParameters {
+        std::uint32_t timeoutSeconds;
+        std::uint32_t count;
+        const VARIANT* parameters;
+    };
+    static TimedParameters leadingTimeout(std::uint32_t count, const VARIANT* parameters);
+
+    ActionResult open(std::uint32_t count, const VARIANT* parameters);
+    ActionResult close();
+    ActionResult send(std::uint32_t count, const VARIANT* parameters);
+    ActionResult waitfor(std::uint32_t count, const VARIANT* parameters);
+    ActionResult scanf(std::uint32_t count, const VARIANT* parameters);
+    ActionResult setFlag(std::atomic<bool>& flag, const char* name, std::uint32_t count, const VARIANT* parameters);
+    ActionResult clearReceiveQueue();
+
+    // Makes the next received chunk current when the current one is used
+    // up, waiting at most one poll interval; true when a byte is unread.
+    bool fetchChunk();
+    std::uint8_t nextByte(bool consume);
+    // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
+    // false when none came.
+    bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);
+    // Takes the link away under the lock; the caller destroys it.
+    std::unique_ptr<ISerial> detachLink();
+    bool linkOpen() const { return link_ && link_->isOpen(); }
+    void traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length);
+
+    std::unique_ptr<ISerial> link_; // detached under queueLock_ before it is destroyed
+    std::atomic<std::uint32_t> transmittedCount_{0};
+    std::mutex queueLock_; // guards receiveQueue_, and link_ while it is replaced or its status read
+    std::condition_variable receiveSignal_; // notified once per queued chunk
+    std::deque<std::vector<std::uint8_t>> receiveQueue_;
+    std::vector<std::uint8_t> currentChunk_; // action thread only
+    std::size_t readPosition_ = 0;           // next unread byte of currentChunk_
+    std::atomic<bool> logData_{true};
+    std::atomic<bool> sinkData_{false};
+    std::size_t largestWaitforWindow_ = 0;
+};

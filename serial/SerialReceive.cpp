@@ -1,0 +1,93 @@
+// The serial tester's side of the link: the callbacks that arrive on link
+// threads, and the byte reader that the actions use to consume what they
+// queued.
+#include "serial/ByteText.h"
+#include "serial/Serial.h"
+
+#include <array>
+
+namespace {
+
+// Waiting actions look at the deadline, the abort flag and the link at
+// least this often.
+constexpr auto receivePollInterval = std::chrono::milliseconds(100);
+
+constexpr std::array<const char*, 9> commEventNames{"Break", "CTS",    "DSR",    "ERR",    "RING",
+                                                    "RLSD",  "RXCHAR", "RXFLAG", "TXEMPTY"};
+
+} // namespace
+
+void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) {
+    if (!sinkData_) {
+        std::vector<std::uint8_t> chunk(data, data + length); // the link's bytes live only during this call
+        {
+            std::lock_guard guard(queueLock_);
+            receiveQueue_.push_back(std::move(chunk));
+        }
+        receiveSignal_.notify_one();
+    }
+    if (logData_) traceBytes("Rx:", data, length);
+}
+
+void Serial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) {
+    transmittedCount_ += length;
+    if (logData_) traceBytes("Tx:", data, length);
+}
+
+void Serial::onCommEvent(ISerial*, CommEvent event) {
+    const auto code = static_cast<std::uint32_t>(event);
+    if (code < commEventNames.size())
+        log(LogLevel::Trace, "'%s' Received", commEventNames[code]);
+    else
+        log(LogLevel::Trace, "Unknown event %d received", static_cast<int>(code));
+}
+
+void Serial::onStatusChanged(ISerial* link) {
+    log(LogLevel::Trace, "Status Changed %s", link->getStatus().c_str());
+}
+
+void Serial::traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length) {
+    if (length > maxTraceBytes) {
+        log(LogLevel::Trace, "%slength %d too long to log truncated to %d", prefix, static_cast<int>(length),
+            static_cast<int>(maxTraceBytes));
+        length = maxTraceBytes;
+    }
+    // The line is its own format: '%' bytes were doubled for this.
+    const std::string format = traceLineFormat(prefix, data, length);
+    log(LogLevel::Trace, format.c_str());
+}
+
+bool Serial::takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait) {
+    std::unique_lock guard(queueLock_);
+    if (!receiveSignal_.wait_for(guard, wait, [this] { return !receiveQueue_.empty(); })) return false;
+    chunk = std::move(receiveQueue_.front()); // handed over, not copied
+    receiveQueue_.pop_front();
+    return true;
+}
+
+bool Serial::fetchChunk() {
+    if (readPosition_ < currentChunk_.size()) return true;
+    if (takeChunk(currentChunk_, receivePollInterval)) readPosition_ = 0;
+    return readPosition_ < currentChunk_.size();
+}
+
+std::uint8_t Serial::nextByte(bool consume) {
+    if (timedOut()) return 0;
+    for (;;) {
+        if (aborted() || !linkOpen()) return 0;
+        if (fetchChunk()) break;
+        if (timedOut()) return 0;
+    }
+    const std::uint8_t octet = currentChunk_[readPosition_];
+    if (consume) ++readPosition_;
+    return octet;
+}
+
+std::uint8_t Serial::readByte() { return nextByte(true); }
+
+std::uint8_t Serial::peekByte() { return nextByte(false); }
+
+void Serial::skipWhitespace() {
+    for (std::uint8_t octet = peekByte(); octet == ' ' || octet == '\r' || octet == '\t' || octet == '\n'; octet = peekByte())
+        readByte();
+}

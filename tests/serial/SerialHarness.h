@@ -1,0 +1,185 @@
+// The serial tester driven through ITester3 as the host drives it, with a
+// recording host, over the real factory's links or a link the test scripts
+// (type name "scripted").
+#pragma once
+
+#include "../support/RecordingHost.h"
+#include "../support/Variants.h"
+#include "links/ISerial.h"
+#include "serial/Serial.h"
+#include "tester/ComObject.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+// What open, close and write answer is set by the test; received chunks are
+// delivered on the caller's thread, or streamed by a thread of the link's
+// own that its destructor stops, like a real link's threads.
+class ScriptedLink final : public ISerial {
+public:
+    explicit ScriptedLink(ISerialClient* client) : ISerial(client) {}
+    ~ScriptedLink() override { stopStreaming(); }
+    bool open(std::uint32_t, const VARIANT*) override {
+        if (openResult) setOnline(open_ = true);
+        return openResult;
+    }
+    bool close() override {
+        setOnline(open_ = false);
+        return closeResult;
+    }
+    bool isOpen() override {
+        ++isOpenCalls;
+        return open_;
+    }
+    bool write(const std::uint8_t* data, std::uint32_t length) override {
+        if (!writeResult) return false;
+        written.append(reinterpret_cast<const char*>(data), length); // the action's thread only
+        if (reportTransmitted) client()->onDataTransmitted(this, data, length);
+        return true;
+    }
+    void receive(std::string_view bytes) {
+        deliverReceived(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
+    }
+    void startStreaming(std::string chunk) {
+        streaming_ = true;
+        streamer_ = std::thread([this, chunk] {
+            while (streaming_) {
+                receive(chunk);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    void stopStreaming() {
+        streaming_ = false;
+        if (streamer_.joinable()) streamer_.join();
+    }
+
+    std::atomic<bool> openResult{true}, closeResult{true}, writeResult{true}, reportTransmitted{true};
+    std::atomic<long> isOpenCalls{0}; // a waiting reader asks once per poll interval
+    std::string written;
+
+private:
+    std::atomic<bool> open_{false}, streaming_{false};
+    std::thread streamer_;
+};
+
+// The text of a BSTR handed to us, which is then freed.
+inline std::string taken(BSTR text) {
+    std::string narrow = textOf(text);
+    SysFreeString(text);
+    return narrow;
+}
+
+class TestSerial : public Serial {
+public:
+    using Serial::peekByte;
+    using Serial::readByte;
+    ScriptedLink* scripted = nullptr; // while the tester owns it
+
+protected:
+    std::unique_ptr<ISerial> createLink(const std::string& typeName) override {
+        if (typeName != "scripted") return Serial::createLink(typeName);
+        auto link = std::make_unique<ScriptedLink>(this);
+        scripted = link.get();
+        return link;
+    }
+    bool onDelete() override {
+        scripted = nullptr;
+        return Serial::onDelete();
+    }
+};
+
+enum Position : ULONG { Open, Close, Send, WaitforAt, LogData = 7, SinkData, ScanfAt, ClearReceiveQueue = 12 };
+
+struct Outcome {
+    HRESULT hr = E_FAIL;
+    ActionResult state = ActionResult::Error;
+    std::string values; // the result values by type and value: "i7 d2.5 sword "
+};
+
+class SerialHarness {
+public:
+    SerialHarness() {
+        ComObject<TestSerial>::create(IID_ITester3, reinterpret_cast<void**>(&tester));
+        tester->SetHost(&host);
+    }
+    ~SerialHarness() { tester->Release(); } // the link goes with the tester
+    SerialHarness(const SerialHarness&) = delete;
+    SerialHarness& operator=(const SerialHarness&) = delete;
+
+    TestSerial& serial() { return static_cast<TestSerial&>(static_cast<Tester&>(*tester)); }
+    ScriptedLink& link() { return *serial().scripted; }
+
+    bool create(const std::vector<Value>& parameters) {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        return tester->New(ParameterArray(parameters).get(), &ok) == S_OK && ok == VARIANT_TRUE;
+    }
+    bool destroyLink() {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        return tester->Delete(&ok) == S_OK && ok == VARIANT_TRUE;
+    }
+    Outcome execute(ULONG position, const std::vector<Value>& parameters = {}) {
+        Outcome outcome;
+        SAFEARRAY* results = nullptr;
+        ULONG state = 0;
+        outcome.hr = tester->ExecuteAction(position, ParameterArray(parameters).get(), &results, &state);
+        outcome.state = static_cast<ActionResult>(state);
+        if (!results) return outcome;
+        VARIANT* items = nullptr;
+        SafeArrayAccessData(results, reinterpret_cast<void**>(&items));
+        std::ostringstream values;
+        for (std::uint32_t i = 0; i < elementCount(results); ++i) {
+            if (items[i].vt == VT_I4) values << "i" << items[i].lVal << " ";
+            if (items[i].vt == VT_R8) values << "d" << items[i].dblVal << " ";
+            if (items[i].vt == VT_BSTR) values << "s" << textOf(items[i]) << " ";
+        }
+        outcome.values = values.str();
+        SafeArrayUnaccessData(results);
+        SafeArrayDestroy(results);
+        return outcome;
+    }
+    // The texts logged at `level` since the last clear.
+    std::vector<std::string> lines(LogLevel level) {
+        std::vector<std::string> texts;
+        for (const auto& line : host.snapshot())
+            if (line.level == static_cast<ULONG>(level)) texts.push_back(line.text);
+        return texts;
+    }
+    std::string status() {
+        BSTR text = nullptr;
+        tester->GetStatus(&text);
+        return taken(text);
+    }
+    // Waits at most `seconds` for a received byte, outside any action.
+    std::uint8_t peekWithin(double seconds) {
+        serial().setTimeout(seconds);
+        return serial().peekByte();
+    }
+
+    RecordingHost host;
+    ITester3* tester = nullptr;
+};
+
+// A tester whose scripted link is open, with its log cleared.
+class OpenSerial : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(h.create({Value("scripted")}));
+        ASSERT_EQ(h.execute(Open).state, ActionResult::Passed);
+        h.host.clear();
+    }
+    Outcome waitfor(int seconds, const char* text) { return h.execute(WaitforAt, {Value(seconds), Value(text)}); }
+    Outcome scanf(int seconds, const char* format) { return h.execute(ScanfAt, {Value(seconds), Value(format)}); }
+    // Runs `act` on another thread once the log shows `line`.
+    std::thread onceLogged(std::string line, std::function<void()> act) {
+        return std::thread([this, line = std::move(line), act = std::move(act)] {
+            if (h.host.waitFor(line)) act();
+        });
+    }
+    SerialHarness h;
+};

@@ -1,0 +1,320 @@
+// The serial tester through ITester3: identity and help, set-up and
+// tear-down, the core actions, traffic lines, waitfor and scanf over a
+// scripted link, and the send/trace/receive path over the real loop-back.
+#include "SerialHarness.h"
+
+#include <random>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr auto Passed = ActionResult::Passed, Failed = ActionResult::Failed, Error = ActionResult::Error,
+               Aborted = ActionResult::Aborted;
+
+// The lines of a help array handed to us, which is then destroyed.
+Lines helpOf(SAFEARRAY* lines) {
+    Lines texts = textsOf(lines);
+    if (lines) SafeArrayDestroy(lines);
+    return texts;
+}
+
+TEST(SerialTester, IdentityAndHelp) {
+    SerialHarness h;
+    EXPECT_TRUE(h.host.contains("Tester: 'serial' Version '5.0'"));
+    BSTR text = nullptr;
+    SAFEARRAY *lines = nullptr, *results = nullptr;
+    h.tester->GetDescription(&text);
+    EXPECT_EQ(taken(text), "Serial Comunications tester via RS-232[PKT], TCP[PKT], UDP, VISA and Process");
+    h.tester->GetNewActionInfo(&text, &lines);
+    EXPECT_EQ(taken(text), "Sets up the Serial Tester to a particular comunication type");
+    EXPECT_EQ(helpOf(lines), Lines{"string ComunicationType (RS-232,TCP,UDP,VISA,LoopBack)"});
+    const Lines names = {"open", "close", "send", "waitfor", "waitforEvent", "queueEvents", "clearEventQueue",
+                         "logdata", "sinkdata", "scanf", "sendFile", "compareFile", "clearReceiveQueue",
+                         "startLoggingToFile", "stopLoggingToFile"};
+    const std::size_t parameterLines[] = {19, 0, 3, 3, 2, 1, 0, 1, 1, 2, 3, 3, 0, 3, 0};
+    for (ULONG i = 0; i < names.size(); ++i) {
+        h.tester->GetActionName(i, &text);
+        EXPECT_EQ(taken(text), names[i]);
+        ASSERT_EQ(h.tester->GetActionInfo(i, &text, &lines, &results), S_OK);
+        SysFreeString(text);
+        EXPECT_EQ(helpOf(lines).size(), parameterLines[i]) << names[i];
+        EXPECT_EQ(helpOf(results).size(), i == ScanfAt ? 1u : 0u) << names[i];
+    }
+    h.tester->GetActionInfo(ScanfAt, &text, &lines, &results);
+    SysFreeString(text);
+    EXPECT_EQ(helpOf(lines), (Lines{"int timeOutSec=5", "string format (supported formats d,u,o,x,f,g,s and [])"}));
+    EXPECT_EQ(helpOf(results), Lines{"VARIANT[] Depending upon the format statement"});
+}
+
+TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
+    SerialHarness h;
+    for (ULONG position = 0; position < 15; ++position) {
+        h.host.clear();
+        EXPECT_EQ(h.execute(position, {Value(1), Value("x")}).state, Error);
+        EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: not open\n"}) << position;
+    }
+    const std::pair<std::vector<Value>, const char*> refused[] = {
+        {{}, "Serial: Invalid parameters to open\n"},
+        {{Value(3)}, "Serial: Invalid parameters to open\n"},
+        {{Value("loopback"), Value("loopback")}, "Serial: Invalid parameters to open\n"},
+        {{Value("no such kind")}, "Serial: Failed to open serial interface\n"},
+    };
+    for (const auto& [parameters, message] : refused) {
+        h.host.clear();
+        EXPECT_FALSE(h.create(parameters));
+        EXPECT_EQ(h.lines(LogLevel::Error), Lines{message});
+    }
+    ASSERT_TRUE(h.create({Value("scripted")}));
+    EXPECT_EQ(h.status(), "unknown offline"); // made closed
+    h.host.clear();
+    EXPECT_FALSE(h.create({Value("scripted")}));
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: already open\n"});
+    ASSERT_EQ(h.execute(Open).state, Passed);
+
+    // Delete while bytes keep arriving: the link is detached at once (the
+    // status no longer reaches it) and destroyed after the pause.
+    h.link().startStreaming("noise");
+    std::atomic<bool> deleting{true}, sawDetached{false};
+    std::thread watcher([&] {
+        for (; deleting && !sawDetached; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            sawDetached = h.status().empty();
+    });
+    EXPECT_TRUE(h.destroyLink());
+    deleting = false;
+    watcher.join();
+    EXPECT_TRUE(sawDetached);
+    h.host.clear();
+    EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value("noise")}).state, Error);
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: not open\n"});
+    EXPECT_FALSE(h.destroyLink()); // nothing left to destroy
+    EXPECT_TRUE(h.create({Value("scripted")}));
+}
+
+TEST(SerialTester, SendTraceAndReceiveOverTheLoopBack) {
+    SerialHarness h;
+    ASSERT_TRUE(h.create({Value("loopback")}));
+    ASSERT_EQ(h.execute(Open).state, Passed);
+    EXPECT_EQ(h.status(), "unknown online");
+    h.host.clear();
+    EXPECT_EQ(h.execute(Send, {Value("AB")}).state, Passed);
+    EXPECT_EQ(h.lines(LogLevel::Trace), (Lines{"Action send start", "Tx:AB", "Rx:AB"}));
+    EXPECT_EQ(h.execute(WaitforAt, {Value(5), Value("'AB'")}).state, Passed);
+    EXPECT_TRUE(h.host.contains("Seen:AB"));
+    EXPECT_EQ(h.execute(Send, {Value(5), Value("V=%d\\r\\n"), Value(42)}).state, Passed);
+    EXPECT_TRUE(h.host.contains("Rx:V=42<0d><0a>"));
+    const Outcome scanned = h.execute(ScanfAt, {Value(5), Value("V=%d")});
+    EXPECT_EQ(scanned.state, Passed);
+    EXPECT_EQ(scanned.values, "i42 ");
+    h.host.clear();
+    EXPECT_EQ(h.execute(Close).state, Passed);
+    EXPECT_EQ(h.execute(Close).state, Error);
+    EXPECT_TRUE(h.lines(LogLevel::Error).empty());
+    EXPECT_EQ(h.status(), "unknown offline");
+    EXPECT_EQ(h.execute(Open).state, Passed); // the link object stays and opens again
+}
+
+TEST_F(OpenSerial, OpenCloseAndSendResults) {
+    EXPECT_EQ(h.execute(Close).state, Passed);
+    EXPECT_TRUE(h.host.contains("Status Changed unknown offline"));
+    EXPECT_EQ(h.execute(Close).state, Error);
+    h.link().openResult = false;
+    EXPECT_EQ(h.execute(Open).state, Error);
+    h.link().openResult = true;
+    EXPECT_EQ(h.execute(Open, {Value(1), Value(9600)}).state, Passed);
+    h.link().closeResult = false;
+    EXPECT_EQ(h.execute(Close).state, Failed);
+    ASSERT_EQ(h.execute(Open).state, Passed);
+
+    EXPECT_EQ(h.execute(Send, {Value(2), Value("%d-%s\\r\\n"), Value(42), Value("ab")}).state, Passed);
+    EXPECT_EQ(h.execute(Send, {Value("100%% ")}).state, Passed); // no leading integer: the format comes first
+    EXPECT_EQ(h.execute(Send, {Value(1)}).state, Passed);        // nothing to send is sent at once
+    EXPECT_EQ(h.link().written, "42-ab\r\n100% ");
+    EXPECT_TRUE(h.host.contains("Tx:42-ab<0d><0a>"));
+    h.link().writeResult = false;
+    EXPECT_EQ(h.execute(Send, {Value("x")}).state, Error);
+    h.link().writeResult = true;
+    h.link().reportTransmitted = false;
+    EXPECT_EQ(h.execute(Send, {Value(1), Value("never reported")}).state, Failed);
+    std::thread aborter = onceLogged("Action send start", [&] { h.tester->Abort(); });
+    h.host.clear();
+    EXPECT_EQ(h.execute(Send, {Value(30), Value("stuck")}).state, Aborted);
+    aborter.join();
+    EXPECT_TRUE(h.lines(LogLevel::Error).empty());
+}
+
+TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
+    h.link().receive(std::string(300, 'A'));
+    h.link().receive("50%\x01");
+    EXPECT_EQ(h.lines(LogLevel::Trace), (Lines{"Rx:length 300 too long to log truncated to 255",
+                                               "Rx:" + std::string(255, 'A'), "Rx:50%<01>"}));
+    h.serial().onCommEvent(&h.link(), CommEvent::CTS);
+    h.serial().onCommEvent(&h.link(), static_cast<CommEvent>(9));
+    EXPECT_TRUE(h.host.contains("'CTS' Received") && h.host.contains("Unknown event 9 received"));
+
+    EXPECT_EQ(h.execute(ClearReceiveQueue).state, Passed);
+    EXPECT_EQ(h.peekWithin(0.2), 0);
+    EXPECT_EQ(h.execute(LogData, {Value::boolean(false)}).state, Passed);
+    EXPECT_EQ(h.execute(SinkData, {Value::boolean(true)}).state, Passed);
+    EXPECT_TRUE(h.host.contains("logData False") && h.host.contains("sinkData True"));
+    h.host.clear();
+    h.link().receive("sunk");
+    EXPECT_TRUE(h.lines(LogLevel::Trace).empty());
+    EXPECT_EQ(h.peekWithin(0.2), 0);
+    Value one = Value::raw(VT_BOOL); // only VARIANT_TRUE counts as true
+    one.get().boolVal = 1;
+    EXPECT_EQ(h.execute(SinkData, {one}).state, Passed);
+    EXPECT_EQ(h.execute(LogData, {Value::boolean(true)}).state, Passed);
+    h.link().receive("kept");
+    EXPECT_TRUE(h.host.contains("sinkData False") && h.host.contains("Rx:kept"));
+    EXPECT_EQ(h.peekWithin(2), 'k');
+}
+
+TEST_F(OpenSerial, ParameterErrorsChangeNothingElse) {
+    const char* const logWarning = "Invalid parameters to logData - bool expected - command ignored";
+    const char* const sinkWarning = "Invalid parameters to sinkData - bool expected - command ignored";
+    const struct { ULONG position; std::vector<Value> parameters; ActionResult state; LogLevel level; const char* line; } cases[] = {
+        {LogData, {}, ActionResult::Warning, LogLevel::Warning, logWarning},
+        {LogData, {Value(0)}, ActionResult::Warning, LogLevel::Warning, logWarning},
+        {LogData, {Value::boolean(false), Value::boolean(false)}, ActionResult::Warning, LogLevel::Warning, logWarning},
+        {SinkData, {Value("true")}, ActionResult::Warning, LogLevel::Warning, sinkWarning},
+        {SinkData, {}, ActionResult::Warning, LogLevel::Warning, sinkWarning},
+        {ScanfAt, {}, Error, LogLevel::Error, "Scanf parameters invalid"},
+        {ScanfAt, {Value(1)}, Error, LogLevel::Error, "Scanf parameters invalid"},
+        {ScanfAt, {Value(1), Value(2.5)}, Error, LogLevel::Error, "Scanf parameters invalid"},
+        {ScanfAt, {Value::boolean(true), Value("%d")}, Error, LogLevel::Error, "Scanf parameters invalid"},
+        {WaitforAt, {Value(5), Value("'a' or")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
+        {WaitforAt, {Value("('a'")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
+    };
+    h.link().receive("keep 7\r");
+    for (const auto& c : cases) {
+        h.host.clear();
+        EXPECT_EQ(h.execute(c.position, c.parameters).state, c.state) << c.line;
+        EXPECT_EQ(h.lines(c.level), Lines{c.line});
+    }
+    // Nothing was read and the flags kept their values: bytes still arrive
+    // traced and queued.
+    h.link().receive("!");
+    EXPECT_TRUE(h.host.contains("Rx:!"));
+    EXPECT_EQ(waitfor(5, "'keep'").state, Passed);
+    const Outcome scanned = h.execute(ScanfAt, {Value("%d"), Value("unused")});
+    EXPECT_EQ(scanned.values, "i7 ");
+    // Without a text the text is empty, which nothing matches: no parameter error.
+    h.host.clear();
+    EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value(2)}).state, Failed);
+    EXPECT_TRUE(h.lines(LogLevel::Error).empty());
+}
+
+TEST_F(OpenSerial, WaitforOverChunksAndTime) {
+    h.link().receive("xxERRORyy");
+    EXPECT_EQ(waitfor(5, "'OK' or 'ERROR'").state, Passed);
+    EXPECT_TRUE(h.host.contains("waitfor text:'OK' or 'ERROR'") && h.host.contains("Seen:ERROR"));
+    EXPECT_EQ(h.peekWithin(1), 'y'); // bytes after the completing one stay unread
+
+    std::thread link = onceLogged("waitfor text:'A' and ('B' and 'HELLO')", [&] {
+        for (const char* chunk : {"..B", "", "HEL", "LO A"}) h.link().receive(chunk);
+    });
+    EXPECT_EQ(waitfor(10, "'A' and 'B' and 'HELLO'").state, Passed);
+    link.join();
+    h.link().receive("ABAB");
+    h.link().receive("C50%\r7<x>");
+    EXPECT_EQ(h.execute(WaitforAt, {Value(5), Value("'ABC' and '50%%\\r' and '%d<x>'"), Value(7)}).state, Passed);
+    EXPECT_TRUE(h.host.contains("waitfor text:'ABC' and ('50%\r' and '7<x>')"));
+    EXPECT_TRUE(h.host.contains("Seen:ABC") && h.host.contains("Seen:50%<0d>") && h.host.contains("Seen:7<3c>x<3e>"));
+
+    h.link().receive("OK");
+    EXPECT_EQ(waitfor(1, "'OK' and not 'ERROR'").state, Passed); // decided when the wait ends
+    h.link().receive("OK ERROR");
+    h.host.clear();
+    EXPECT_EQ(waitfor(1, "'OK' and not 'ERROR'").state, Failed);
+    EXPECT_TRUE(h.lines(LogLevel::Error).empty()); // a timeout logs nothing
+}
+
+TEST_F(OpenSerial, WaitforEndsOnAbortClosedLinkAndOutOfRangeTimeouts) {
+    std::thread aborter = onceLogged("waitfor text:'never'", [&] { h.tester->Abort(); });
+    EXPECT_EQ(waitfor(30, "'never'").state, Aborted);
+    aborter.join();
+    // -1 reads as 4294967295 seconds, more than the millisecond clock spans.
+    h.host.clear();
+    aborter = onceLogged("waitfor text:'never'", [&] { h.tester->Abort(); });
+    const ActionResult outOfRange = waitfor(-1, "'never'").state;
+    aborter.join();
+    EXPECT_TRUE(outOfRange == Failed || outOfRange == Aborted);
+    h.host.clear();
+    std::thread closer = onceLogged("waitfor text:'never'", [&] { h.link().close(); });
+    EXPECT_EQ(waitfor(30, "'never'").state, Error);
+    closer.join();
+}
+
+TEST_F(OpenSerial, WaitforWindowStaysWithinTheLongestTextOverMegabytesOfNoise) {
+    h.execute(LogData, {Value::boolean(false)});
+    std::mt19937 random(11);
+    std::string chunk;
+    for (int i = 0; i < 2 << 20; ++i) {
+        chunk += static_cast<char>('a' + random() % 26);
+        if (i % 50 == 0) chunk += "NEEDL";
+        if (chunk.size() >= 4096) h.link().receive(chunk), chunk.clear();
+    }
+    h.link().receive(chunk + "NEEDLE");
+    EXPECT_EQ(waitfor(120, "'NEEDLE' or 'PIN'").state, Passed);
+    EXPECT_EQ(h.serial().largestWaitforWindow(), 6u);
+}
+
+TEST_F(OpenSerial, ScanfThroughTheHost) {
+    h.link().receive(" 12,-7 2.5word,rest\r"); // a scan set skips no white space
+    Outcome outcome = scanf(5, "%d,%d %g %[a-z]%*s");
+    EXPECT_EQ(outcome.state, Passed);
+    EXPECT_EQ(outcome.values, "i12 i-7 d2.5 sword ");
+    EXPECT_TRUE(h.host.contains("Integer -7 added") && h.host.contains("String value \"rest\" discarded"));
+
+    h.link().receive("12");
+    outcome = scanf(1, "%d"); // the number could go on until the deadline
+    EXPECT_EQ(outcome.state, Passed);
+    EXPECT_EQ(outcome.values, "i12 ");
+    // A literal awaited past the deadline meets the reader's 0; the host's
+    // copy of the line ends where that byte is.
+    h.host.clear();
+    EXPECT_EQ(scanf(1, "A").state, Error);
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Incorrect character received at position 0 (Expected 'A' Got '"});
+
+    h.link().receive("34");
+    std::thread aborter = onceLogged("Action scanf start", [&] {
+        // Reading "34" asks the link a handful of times; many more asks
+        // mean the reader has been waiting for the next byte a while.
+        const long before = h.link().isOpenCalls;
+        for (int i = 0; i < 1000 && h.link().isOpenCalls < before + 15; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        h.tester->Abort();
+    });
+    outcome = scanf(30, "%d %d");
+    aborter.join();
+    EXPECT_EQ(outcome.state, Aborted);
+    EXPECT_EQ(outcome.values, "i34 "); // the number ended when the wait did
+
+    h.link().receive("56");
+    std::thread closer = onceLogged("Action scanf start", [&] { h.link().close(); });
+    EXPECT_EQ(scanf(30, "%d %d").state, Failed);
+    closer.join();
+}
+
+TEST_F(OpenSerial, RandomisedWaitforAndScanfKeepTheTesterUsable) {
+    h.execute(LogData, {Value::boolean(false)});
+    std::mt19937 random(4242);
+    const auto text = [&](const std::string& alphabet, std::size_t maxLength) {
+        std::string out(random() % (maxLength + 1), ' ');
+        for (char& c : out) c = alphabet[random() % alphabet.size()];
+        return out;
+    };
+    for (int round = 0; round < 12; ++round) {
+        h.link().receive(text("0123456789abcXYZ+-.eE ,;%'\r\n", 30));
+        // Deadlines of 0 and 1 second bound every case.
+        for (const Outcome& outcome : {h.execute(WaitforAt, {Value(0), Value(text("''()aborntdXY ", 20))}),
+                                       h.execute(ScanfAt, {Value(1), Value(text("%%duoxfgs[]^-*2\\n ,XY", 10))})}) {
+            EXPECT_EQ(outcome.hr, S_OK);
+            EXPECT_TRUE(outcome.state == Passed || outcome.state == Failed || outcome.state == Error);
+        }
+    }
+    h.link().receive("still usable");
+    EXPECT_EQ(waitfor(5, "'usable'").state, Passed);
+}
+
+} // namespace
