@@ -103,8 +103,12 @@ class ValueParserObject final : public UntypedDispatch<IValueParser, IID_IValueP
 public:
     HRESULT STDMETHODCALLTYPE GetSyntax(BSTR* syntax) override {
         if (!syntax) return E_POINTER;
-        *syntax = platform::bstrFromNarrow("JSON, or a comma-separated list of numbers, quoted or bare texts and "
-                                           "true/false, optionally in brackets");
+        *syntax = nullptr;
+        try {
+            *syntax = platform::bstrFromNarrow("JSON, or a comma-separated list of numbers, quoted or bare texts "
+                                               "and true/false, optionally in brackets");
+        } catch (...) {
+        }
         return *syntax ? S_OK : E_OUTOFMEMORY;
     }
 

@@ -8,5 +8,5 @@ set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-packages.sh
 cmake --preset linux-release -B build/demo -DVARNEL_TESTS=OFF >/dev/null
-cmake --build build/demo --target varnel VarnelPlugin >/dev/null
+cmake --build build/demo --target varnel VarnelPlugin
 exec build/demo/bin/varnel examples/loopback-demo.varnel
