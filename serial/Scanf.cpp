@@ -143,7 +143,6 @@ ActionResult ScanfEngine::run(const std::string& format) {
                 ++position;
             } else {
                 if (literal(c, position) != Step::Next) return ActionResult::Error;
-                ++position;
             }
         } else if (isDecimalDigit(static_cast<std::uint8_t>(c))) {
             width_ = width_.value_or(0) * 10u + static_cast<std::uint32_t>(c - '0');
@@ -166,17 +165,19 @@ ActionResult ScanfEngine::run(const std::string& format) {
     return port_.aborted() ? ActionResult::Aborted : ActionResult::Failed;
 }
 
-ScanfEngine::Step ScanfEngine::literal(char expected, std::size_t position) {
-    // Received white space before a literal is dropped. A wait that ends
-    // gives 0, which is reported like any other wrong byte.
-    for (;;) {
-        const std::uint8_t octet = port_.readByte();
-        if (octet == static_cast<std::uint8_t>(expected)) return Step::Next;
-        if (isReceivedWhitespace(octet)) continue;
-        reportFormatted(LogLevel::Error, "Incorrect character received at position %d (Expected '%c' Got '%c')",
-                        static_cast<int>(position), expected, static_cast<char>(octet));
-        return Step::Refuse;
+ScanfEngine::Step ScanfEngine::literal(char expected, std::size_t& position) {
+    const std::uint8_t octet = port_.readByte();
+    if (octet == static_cast<std::uint8_t>(expected)) {
+        ++position;
+        return Step::Next;
     }
+    // Received white space before a literal is dropped; the same literal is
+    // tried again on the next round, after the deadline, abort and link checks.
+    if (isReceivedWhitespace(octet)) return Step::Next;
+    // A wait that ends gives 0, which is reported like any other wrong byte.
+    reportFormatted(LogLevel::Error, "Incorrect character received at position %d (Expected '%c' Got '%c')",
+                    static_cast<int>(position), expected, static_cast<char>(octet));
+    return Step::Refuse;
 }
 
 ScanfEngine::Step ScanfEngine::convert(char conversion, const std::string& format, std::size_t& position) {

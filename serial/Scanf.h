@@ -49,7 +49,8 @@ private:
     // The reader gave 0 because the wait ended, not because 0 was received.
     bool waitEnded(std::uint8_t octet) const { return octet == 0 && stopped(); }
 
-    Step literal(char expected, std::size_t position);
+    // Reads one byte for the literal at `position`, advancing past it when it matches.
+    Step literal(char expected, std::size_t& position);
     Step convert(char conversion, const std::string& format, std::size_t& position);
     Step integer(char conversion);
     Step floating();

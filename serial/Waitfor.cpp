@@ -191,13 +191,10 @@ bool WaitforExpression::evaluateAt(std::size_t index, bool final) const {
 
 std::string WaitforExpression::describe() const { return root_ == none ? std::string() : describeAt(root_); }
 
-std::string WaitforExpression::describeOperand(std::size_t index) const {
+std::string WaitforExpression::describeOperand(std::size_t index, bool bareNot) const {
     const WaitforKind kind = elements_[index].kind;
-    if (kind == WaitforKind::Text || kind == WaitforKind::Not) return describeAt(index);
-    std::string grouped(1, '(');
-    grouped += describeAt(index);
-    grouped += ')';
-    return grouped;
+    if (kind == WaitforKind::Text || (bareNot && kind == WaitforKind::Not)) return describeAt(index);
+    return '(' + describeAt(index) + ')';
 }
 
 std::string WaitforExpression::describeAt(std::size_t index) const {
@@ -210,11 +207,11 @@ std::string WaitforExpression::describeAt(std::size_t index) const {
             break;
         }
         if (element.kind == WaitforKind::Not) {
-            if (element.first != none) text += "not " + describeOperand(element.first);
+            if (element.first != none) text += "not " + describeOperand(element.first, false);
             break;
         }
         if (element.first == none || element.second == none) break;
-        text += describeOperand(element.first);
+        text += describeOperand(element.first, true);
         text += element.kind == WaitforKind::And ? " and " : " or ";
         if (!isOperator(elements_[element.second].kind)) {
             text += describeAt(element.second);

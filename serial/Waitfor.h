@@ -61,7 +61,9 @@ private:
     bool build(std::size_t start, unsigned nesting, std::size_t& root);
     bool evaluateAt(std::size_t index, bool final) const;
     std::string describeAt(std::size_t index) const;
-    std::string describeOperand(std::size_t index) const;
+    // An operand bare when it is a text (or, with `bareNot`, a "not"), else
+    // in parentheses: "and" and "or" show a "not" bare, "not" shows only a text bare.
+    std::string describeOperand(std::size_t index, bool bareNot) const;
 
     std::vector<WaitforElement> elements_;
     std::size_t root_ = WaitforElement::none;
