@@ -16,6 +16,10 @@ constexpr ClassEntry classes[] = {
 // The kept class objects, by position in `classes`; guarded by the module mutex.
 ClassFactory* keptFactories[std::size(classes)] = {};
 
+// Module locks taken through LockServer(TRUE) and not yet given back. An
+// unlock without a matching lock must not take a lock that a live object holds.
+std::atomic<long> serverLocks{0};
+
 } // namespace
 
 HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** object) {
@@ -86,9 +90,15 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object)
 }
 
 HRESULT ClassFactory::LockServer(BOOL lock) {
-    if (lock)
+    if (lock) {
         ModuleLock::acquire();
-    else
-        ModuleLock::release();
+        ++serverLocks;
+        return S_OK;
+    }
+    long held = serverLocks.load();
+    do {
+        if (held <= 0) return E_UNEXPECTED;
+    } while (!serverLocks.compare_exchange_weak(held, held - 1));
+    ModuleLock::release();
     return S_OK;
 }

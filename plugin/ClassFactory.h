@@ -20,7 +20,8 @@ void releaseClassObjects();
 
 // The module keeps one reference to each class object it made; references
 // handed out beyond that one hold a module lock, so the module does not
-// unload while a client keeps a class object. LockServer counts as well.
+// unload while a client keeps a class object. LockServer counts as well; an
+// unlock without a matching lock is refused with E_UNEXPECTED.
 class ClassFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;

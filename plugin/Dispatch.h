@@ -24,6 +24,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        if (count != 0 && (!names || !ids)) return E_POINTER;
         try {
             return typeInfo().getIDsOfNames(names, count, ids);
         } catch (...) {
@@ -33,6 +34,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argError) override {
+        if (!params) return E_POINTER; // the type library's dispatch would read through it
         try {
             return typeInfo().invoke(static_cast<Interface*>(this), id, flags, params, result, exception, argError);
         } catch (...) {

@@ -1,11 +1,15 @@
 // The creator's two dispatch tables under Windows: ITesterCreator1 typed
 // from the host's library (version 2.0), IVarnelCreator from the plug-in's
-// own library once the plug-in is registered.
+// own library once the plug-in is registered; a tester's table typed from the
+// host's library version 1.0; and the creator made the host's way, through
+// its program identifier, once the plug-in is registered.
 #include "tests/plugin/PluginModule.h"
 
 #include <oleauto.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -37,6 +41,47 @@ private:
 };
 
 std::wstring wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }
+
+DISPID dispatchId(IDispatch* object, const wchar_t* name) {
+    std::wstring text(name);
+    LPOLESTR names[] = {text.data()};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "no dispatch identifier";
+    return id;
+}
+
+// A method called through IDispatch::Invoke with its arguments in script order.
+HRESULT invoke(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments, VARIANT& result,
+               EXCEPINFO* exception = nullptr) {
+    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend()); // Invoke takes them last first
+    DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    VariantInit(&result);
+    return object->Invoke(dispatchId(object, name), IID_NULL, 0, DISPATCH_METHOD, &parameters, &result, exception,
+                          nullptr);
+}
+
+VARIANT integer(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+std::string textOf(const VARIANT& value) {
+    return value.vt == VT_BSTR ? std::string(value.bstrVal, value.bstrVal + SysStringLen(value.bstrVal)) : "<not a text>";
+}
+
+// COM started on this thread for free threading, for the test's life.
+struct ComApartment {
+    ComApartment() { result = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~ComApartment() {
+        if (SUCCEEDED(result)) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    HRESULT result;
+};
 
 GUID typeGuid(IDispatch* object) {
     ITypeInfo* info = nullptr;
@@ -82,4 +127,79 @@ TEST_F(PluginDll, DispatchesItsOwnInterfaceOnceRegistered) {
     EXPECT_TRUE(IsEqualGUID(typeGuid(own), IID_IVarnelCreator));
     own->Release();
     EXPECT_EQ(plugin.entry("DllUnregisterServer")(), S_OK);
+}
+
+TEST_F(PluginDll, CreatesTestersThroughDispatch) {
+    ComRef<IDispatch> creator = plugin.createCreator();
+    ASSERT_TRUE(creator);
+    const RegisteredTypeLibrary quillon(wide(QUILLON_TLB_V2).c_str());
+    ASSERT_EQ(quillon.result, S_OK);
+
+    VARIANT result;
+    ASSERT_EQ(invoke(creator.get(), L"GetCreatorVersion", {}, result), S_OK);
+    EXPECT_EQ(textOf(result), "3.0");
+    VariantClear(&result);
+
+    ASSERT_EQ(invoke(creator.get(), L"CreateTester", {integer(0)}, result), S_OK);
+    ASSERT_EQ(result.vt, VT_DISPATCH);
+    ASSERT_NE(result.pdispVal, nullptr);
+    ComRef<ITester> tester(result.pdispVal); // takes the result's reference over
+    result.vt = VT_EMPTY;
+    creator.reset();
+    BSTR name = nullptr;
+    ASSERT_EQ(tester->GetName(&name), S_OK);
+    EXPECT_EQ(std::wstring(name), L"serial");
+    SysFreeString(name);
+
+    // A refused index comes back as the method's failure; how Invoke wraps it
+    // differs between platforms, so only its failing is checked.
+    ComRef<IDispatch> again = plugin.createCreator();
+    EXCEPINFO exception{};
+    EXPECT_TRUE(FAILED(invoke(again.get(), L"CreateTester", {integer(7)}, result, &exception)));
+    VariantClear(&result);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+}
+
+TEST_F(PluginDll, TestersDispatchThroughTheHostsFirstLibrary) {
+    ComRef<ITesterCreator1> creator = plugin.createCreator();
+    ComRef<ITester> tester;
+    ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
+    const RegisteredTypeLibrary quillon(wide(QUILLON_TLB_V1).c_str());
+    ASSERT_EQ(quillon.result, S_OK);
+    EXPECT_TRUE(IsEqualGUID(typeGuid(tester.get()), IID_ITester3));
+    VARIANT result;
+    ASSERT_EQ(invoke(tester.get(), L"GetVersion", {}, result), S_OK);
+    EXPECT_EQ(textOf(result), "5.0");
+    VariantClear(&result);
+    ASSERT_EQ(invoke(tester.get(), L"GetTesterFlags", {}, result), S_OK);
+    EXPECT_EQ(result.vt, VT_UI4);
+    EXPECT_EQ(result.ulVal, 0u);
+}
+
+TEST_F(PluginDll, IsMadeThroughItsProgramIdentifierOnceRegistered) {
+    const ComApartment com;
+    ASSERT_EQ(com.result, S_OK);
+    ASSERT_EQ(plugin.entry("DllRegisterServer")(), S_OK);
+    for (const wchar_t* progId : {L"Morvane.VarnelCreator", L"Morvane.VarnelCreator.1"}) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_VarnelCreator));
+    }
+    {
+        ComRef<ITesterCreator1> creator;
+        ASSERT_EQ(CoCreateInstance(CLSID_VarnelCreator, nullptr, CLSCTX_INPROC_SERVER, IID_ITesterCreator1,
+                                   creator.out()),
+                  S_OK);
+        ULONG count = 0;
+        EXPECT_EQ(creator->GetTesterCount(&count), S_OK);
+        EXPECT_EQ(count, 2u);
+        ComRef<ITester> tester;
+        ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
+        EXPECT_EQ(plugin.canUnloadNow(), S_FALSE);
+    }
+    EXPECT_EQ(plugin.entry("DllUnregisterServer")(), S_OK);
+    CLSID clsid{};
+    EXPECT_TRUE(FAILED(CLSIDFromProgID(L"Morvane.VarnelCreator", &clsid)));
 }
