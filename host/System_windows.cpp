@@ -41,18 +41,28 @@ ComRuntime::~ComRuntime() { CoUninitialize(); }
 
 Plugin Plugin::loadRegistered() {
     Plugin plugin;
+    // A listed creator that cannot be made is skipped and noted (--list shows
+    // it); only a list with no usable creator at all is a failure.
     for (const auto& progId : registeredCreators()) {
         const std::string name = narrow(progId);
         CLSID clsid{};
         HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
-        if (FAILED(hr)) throw PluginError("the tester creator " + name + " has no class (" + hresultText(hr) + ")");
+        if (FAILED(hr)) {
+            plugin.unavailable_.push_back(name + ": no class is registered for it (" + hresultText(hr) + ")");
+            continue;
+        }
         ComPtr<ITesterCreator> creator;
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITesterCreator, creator.putVoid());
-        if (FAILED(hr) || !creator)
-            throw PluginError("the tester creator " + name + " cannot be made (" + hresultText(hr) + ")");
+        if (FAILED(hr) || !creator) {
+            plugin.unavailable_.push_back(name + ": cannot be made (" + hresultText(hr) + ")");
+            continue;
+        }
         plugin.addCreator(std::move(creator), name);
     }
-    if (plugin.creators_.empty())
-        throw PluginError("no tester creators are registered under HKLM\\" + narrow(creatorListKey));
+    if (plugin.creators_.empty()) {
+        std::string reasons;
+        for (const auto& note : plugin.unavailable_) reasons += "; " + note;
+        throw PluginError("no usable tester creator is registered under HKLM\\" + narrow(creatorListKey) + reasons);
+    }
     return plugin;
 }
