@@ -60,6 +60,12 @@ private:
         }
     }
 
+    // 32-bit arithmetic that wraps, so that an absurdly long number is no
+    // undefined behaviour; a width that wraps negative pads nothing.
+    static int timesTenPlus(int value, int digit) {
+        return static_cast<int>(static_cast<std::uint32_t>(value) * 10u + static_cast<std::uint32_t>(digit));
+    }
+
     static int hexDigit(char c) {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -92,9 +98,9 @@ private:
     void specification(char c) {
         if (c >= '0' && c <= '9') {
             if (precision_ == -1)
-                width_ = (width_ == -1 ? 0 : width_) * 10 + (c - '0');
+                width_ = timesTenPlus(width_ == -1 ? 0 : width_, c - '0');
             else
-                precision_ = precision_ * 10 + (c - '0');
+                precision_ = timesTenPlus(precision_, c - '0');
         } else if (c == '.' && precision_ == -1) {
             precision_ = 0;
         } else {

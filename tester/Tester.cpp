@@ -140,7 +140,11 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
         data_.deadline = 0;
         return E_INVALIDARG;
     }
-    log(LogLevel::Trace, "Action %s start", action->name.c_str());
+    try {
+        log(LogLevel::Trace, "Action %s start", action->name.c_str());
+    } catch (...) {
+        return E_OUTOFMEMORY; // no memory even for the start line
+    }
 
     ArrayDataLock parameterData(parameters);
     if (FAILED(parameterData.result())) {
@@ -170,13 +174,21 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
     } catch (const ComError& error) {
         parameterData.release();
         data_.deadline = 0;
-        log(LogLevel::Error, "COM Exception during Action %s %08X %s", action->name.c_str(),
-            static_cast<unsigned>(error.code()),
-            error.description() ? error.description()->c_str() : "(null)");
+        try {
+            log(LogLevel::Error, "COM Exception during Action %s %08X %s", action->name.c_str(),
+                static_cast<unsigned>(error.code()),
+                error.description() ? error.description()->c_str() : "(null)");
+        } catch (...) {
+            // The line is lost for lack of memory; the state still tells.
+        }
     } catch (...) {
         parameterData.release();
         data_.deadline = 0;
-        log(LogLevel::Error, "Unknown exception  during Action %s", action->name.c_str());
+        try {
+            log(LogLevel::Error, "Unknown exception  during Action %s", action->name.c_str());
+        } catch (...) {
+            // As above.
+        }
     }
     *result = static_cast<ULONG>(ActionResult::Failed);
     return S_OK;

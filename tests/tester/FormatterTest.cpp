@@ -62,6 +62,9 @@ std::vector<FormatCase> cases() {
         {"%1.2.3g", {Value(1.0)}, "%.3g", 0},
         {"%%d", {Value(1)}, "%d", 0},
         {esc("%~n"), {}, "\n", 0},
+        {"%8s|%3s", {Value(1)}, "  (null)|(null)", 0},
+        {"%4294967301d", {Value(7)}, "    7", 1}, // width digits wrap at 32 bits
+        {esc("~%d+"), {Value(4)}, "d%+", 0},       // % leaves a pending escape pending
     };
 }
 

@@ -2,11 +2,16 @@
 // test, and it records what the frame handed it.
 #pragma once
 
+#include "platform/text.h"
 #include "tester/ComObject.h"
 #include "tester/Tester.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <stdexcept>
 
 class ProbeTester : public Tester {
@@ -68,4 +73,29 @@ ITester3* makeTester() {
 template <class T>
 T& implementationOf(ITester3* tester) {
     return static_cast<T&>(*tester);
+}
+
+// Every tester here reports no flags and no child tester, whatever the index.
+inline void expectNoFlagsAndNoChildTesters(ITester3* tester) {
+    ULONG flags = 0xDEADBEEF;
+    EXPECT_EQ(tester->GetTesterFlags(&flags), S_OK);
+    EXPECT_EQ(flags, 0u);
+    for (ULONG index : {0u, 1u, 2u, 0xFFFFFFFFu}) {
+        ITester* child = reinterpret_cast<ITester*>(static_cast<std::uintptr_t>(1));
+        EXPECT_EQ(tester->GetChildTester(index, &child), S_OK);
+        EXPECT_EQ(child, nullptr) << index;
+    }
+}
+
+// An action registered without parameter and result lines: its description,
+// and null for both help arrays (never an empty array).
+inline void expectDescriptionOnly(ITester3* tester, ULONG position, const std::string& description) {
+    BSTR text = nullptr;
+    SAFEARRAY* parameterLines = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0x1234));
+    SAFEARRAY* resultLines = parameterLines;
+    ASSERT_EQ(tester->GetActionInfo(position, &text, &parameterLines, &resultLines), S_OK);
+    EXPECT_EQ(platform::narrowFromBstr(text), description);
+    EXPECT_EQ(parameterLines, nullptr);
+    EXPECT_EQ(resultLines, nullptr);
+    SysFreeString(text);
 }

@@ -4,6 +4,7 @@
 
 #include "../support/RecordingHost.h"
 #include "../support/Variants.h"
+#include "platform/clock.h"
 #include "tester/ComError.h"
 #include "tester/ModuleLock.h"
 
@@ -182,15 +183,11 @@ TEST_F(TesterFrame, ReportsIdentityAndHelpTexts) {
     EXPECT_EQ(textOf(name), "values");
     SysFreeString(name);
 
-    BSTR description = nullptr;
-    SAFEARRAY* parameterLines = SentinelArray;
-    SAFEARRAY* resultLines = SentinelArray;
-    EXPECT_EQ(tester->GetActionInfo(0, &description, &parameterLines, &resultLines), S_OK);
-    EXPECT_EQ(textOf(description), "No parameters, no results");
-    EXPECT_EQ(parameterLines, nullptr);
-    EXPECT_EQ(resultLines, nullptr);
-    SysFreeString(description);
+    expectDescriptionOnly(tester, 0, "No parameters, no results");
 
+    BSTR description = nullptr;
+    SAFEARRAY* parameterLines = nullptr;
+    SAFEARRAY* resultLines = nullptr;
     EXPECT_EQ(tester->GetActionInfo(1, &description, &parameterLines, &resultLines), S_OK);
     EXPECT_EQ(textsOf(parameterLines), (std::vector<std::string>{"int count", "    string text"}));
     EXPECT_EQ(textsOf(resultLines), (std::vector<std::string>{"VARIANT[] values"}));
@@ -208,14 +205,7 @@ TEST_F(TesterFrame, ReportsIdentityAndHelpTexts) {
     SysFreeString(description);
     SafeArrayDestroy(newLines);
 
-    ULONG flags = Sentinel;
-    EXPECT_EQ(tester->GetTesterFlags(&flags), S_OK);
-    EXPECT_EQ(flags, 0u);
-    for (ULONG index : {0u, 1u, 0xFFFFFFFFu}) {
-        ITester* child = reinterpret_cast<ITester*>(1);
-        EXPECT_EQ(tester->GetChildTester(index, &child), S_OK);
-        EXPECT_EQ(child, nullptr);
-    }
+    expectNoFlagsAndNoChildTesters(tester);
 }
 
 TEST_F(TesterFrame, HandsTheRegisteredIdAndTheParametersToTheHandler) {
@@ -406,17 +396,22 @@ TEST_F(TesterFrame, AbortIsClearedAtEachStartAndSeenByAWaitingHandler) {
 
 TEST_F(TesterFrame, DeadlineArithmetic) {
     std::vector<std::string> seen;
+    std::int32_t armedAt = 0;
+    std::int32_t firstTimedOutAt = 0;
     probe().handlers[0] = [&](ProbeTester& p, std::uint32_t, const VARIANT*) {
         p.setTimeout(-1);
         seen.push_back(p.timedOut() ? "negative:timed out" : "negative:waiting");
+        armedAt = platform::tickMs();
         p.setTimeout(0.5);
         seen.push_back(p.timedOut() ? "half:timed out" : "half:waiting");
         for (int i = 0; i < 5000 && !p.timedOut(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        firstTimedOutAt = platform::tickMs();
         seen.push_back(p.timedOut() ? "half:timed out" : "half:waiting");
         return ActionResult::Passed;
     };
     execute(0);
     EXPECT_EQ(seen, (std::vector<std::string>{"negative:timed out", "half:waiting", "half:timed out"}));
+    EXPECT_GT(firstTimedOutAt - armedAt, 500) << "timed out only once the clock has passed the 500 ms";
 }
 
 TEST_F(TesterFrame, AddResultStoresAndLogsEachForm) {
