@@ -27,6 +27,31 @@ SafeArrayBlock* blockOf(SAFEARRAY* array) {
     return reinterpret_cast<SafeArrayBlock*>(reinterpret_cast<char*>(array) - offsetof(SafeArrayBlock, array));
 }
 
+// What the system accepts as a VARIANT's tag; anything else is refused with
+// DISP_E_BADVARTYPE and left as it is.
+bool validVariantType(VARTYPE vt) {
+    constexpr VARTYPE vector = 0x1000, reserved = 0x8000, typeMask = 0x0FFF;
+    constexpr VARTYPE voidType = 24, record = 36, clsid = 72;
+    const VARTYPE base = vt & typeMask;
+    if (vt & (vector | reserved)) return false;
+    if (base >= voidType && base != record && base != clsid) return false;
+    if ((vt & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL) return false;
+    return base != 15;
+}
+
+// A vector's features: made as a vector, its element type stored, and the
+// kind of element that destroying it releases.
+constexpr USHORT createdAsVector = 0x2000;
+
+USHORT vectorFeatures(VARTYPE type) {
+    USHORT features = createdAsVector | FADF_HAVEVARTYPE;
+    if (type == VT_BSTR) features |= FADF_BSTR;
+    if (type == VT_VARIANT) features |= FADF_VARIANT;
+    if (type == VT_UNKNOWN) features |= FADF_UNKNOWN;
+    if (type == VT_DISPATCH) features |= FADF_DISPATCH;
+    return features;
+}
+
 std::size_t elementSize(VARTYPE type) {
     switch (type) {
     case VT_I2: case VT_BOOL: return 2;
@@ -137,6 +162,7 @@ void VariantInit(VARIANT* value) {
 
 HRESULT VariantClear(VARIANT* value) {
     if (!value) return E_INVALIDARG;
+    if (!validVariantType(value->vt)) return DISP_E_BADVARTYPE;
     if (!(value->vt & VT_BYREF)) {
         if (value->vt & VT_ARRAY) {
             if (value->parray) {
@@ -155,6 +181,7 @@ HRESULT VariantClear(VARIANT* value) {
 
 HRESULT VariantCopy(VARIANT* destination, VARIANT* source) {
     if (!destination || !source) return E_INVALIDARG;
+    if (!validVariantType(source->vt)) return DISP_E_BADVARTYPE;
     if (destination == source) return S_OK;
     const HRESULT hr = VariantClear(destination);
     if (FAILED(hr)) return hr;
@@ -190,8 +217,7 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE type, LONG lowerBound, ULONG elements) 
     block->type = type;
     SAFEARRAY* array = &block->array;
     array->cDims = 1;
-    array->fFeatures = type == VT_BSTR ? FADF_BSTR : type == VT_VARIANT ? (FADF_VARIANT | FADF_HAVEVARTYPE)
-                                                                         : FADF_HAVEVARTYPE;
+    array->fFeatures = vectorFeatures(type);
     array->cbElements = static_cast<ULONG>(size);
     array->pvData = data;
     array->rgsabound[0] = {elements, lowerBound};

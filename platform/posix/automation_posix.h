@@ -180,9 +180,11 @@ struct SAFEARRAY {
     SAFEARRAYBOUND rgsabound[1];
 };
 
-constexpr USHORT FADF_BSTR = 0x0100;
-constexpr USHORT FADF_VARIANT = 0x0800;
 constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
+constexpr USHORT FADF_BSTR = 0x0100;
+constexpr USHORT FADF_UNKNOWN = 0x0200;
+constexpr USHORT FADF_DISPATCH = 0x0400;
+constexpr USHORT FADF_VARIANT = 0x0800;
 
 extern "C" {
 BSTR SysAllocString(const OLECHAR* text);

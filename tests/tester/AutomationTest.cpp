@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 TEST(Bstr, KeepsItsLengthIncludingEmbeddedZeros) {
@@ -47,6 +49,27 @@ TEST(Variant, CopyIsDeepAndClearEmpties) {
     EXPECT_EQ(copy.vt, VT_I4);
     EXPECT_EQ(copy.lVal, -7);
     VariantClear(&copy);
+}
+
+TEST(Variant, ClearRefusesTagsTheSystemDoesNotKnow) {
+    const VARTYPE unknown[] = {15, 24, 0x7FFF, VT_I4 | 0x1000, VT_I4 | 0x8000, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL};
+    for (const VARTYPE tag : unknown) {
+        VARIANT value;
+        VariantInit(&value);
+        value.llVal = 0;
+        value.vt = tag;
+        EXPECT_EQ(VariantClear(&value), DISP_E_BADVARTYPE) << tag;
+        EXPECT_EQ(value.vt, tag) << "left as it was";
+    }
+    // Tags the framework reports as not known are still valid values.
+    for (const VARTYPE tag : {VT_NULL, VT_I2, VT_DATE, VT_ERROR, VT_I8, VT_UINT}) {
+        VARIANT value;
+        VariantInit(&value);
+        value.llVal = 0;
+        value.vt = tag;
+        EXPECT_EQ(VariantClear(&value), S_OK) << tag;
+        EXPECT_EQ(value.vt, VT_EMPTY);
+    }
 }
 
 TEST(Variant, HoldsAnArrayAndFreesItOnClear) {
@@ -99,6 +122,56 @@ TEST(SafeArray, VectorsHaveBoundsLocksAndTypes) {
     EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
     void* data = nullptr;
     EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
+}
+
+// The action frame fills a new result vector in place and hands out empty
+// elements when it cannot, and it locks even an empty parameter vector.
+TEST(SafeArray, NewVectorsStartEmptyAndAnyVectorLocks) {
+    SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, 2);
+    ASSERT_NE(variants, nullptr);
+    ASSERT_NE(texts, nullptr);
+    VARIANT* items = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(variants, reinterpret_cast<void**>(&items)), S_OK);
+    EXPECT_EQ(items[0].vt, VT_EMPTY);
+    EXPECT_EQ(items[1].vt, VT_EMPTY);
+    SafeArrayUnaccessData(variants);
+    BSTR* strings = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(texts, reinterpret_cast<void**>(&strings)), S_OK);
+    EXPECT_EQ(strings[0], nullptr);
+    EXPECT_EQ(strings[1], nullptr);
+    SafeArrayUnaccessData(texts);
+    EXPECT_EQ(SafeArrayDestroy(variants), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(texts), S_OK);
+
+    SAFEARRAY* empty = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    void* data = nullptr;
+    EXPECT_EQ(SafeArrayAccessData(empty, &data), S_OK);
+    EXPECT_NE(data, nullptr);
+    EXPECT_EQ(SafeArrayUnaccessData(empty), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
+
+    // A host may count from 1: the element count is still upper - lower + 1.
+    SAFEARRAY* fromOne = SafeArrayCreateVector(VT_VARIANT, 1, 3);
+    LONG lower = 0, upper = 0;
+    EXPECT_EQ(SafeArrayGetLBound(fromOne, 1, &lower), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(fromOne, 1, &upper), S_OK);
+    EXPECT_EQ(lower, 1);
+    EXPECT_EQ(upper, 3);
+    EXPECT_EQ(elementCount(fromOne), 3u);
+    EXPECT_EQ(SafeArrayGetLBound(fromOne, 2, &lower), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(fromOne, 0, &upper), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayDestroy(fromOne), S_OK);
+}
+
+TEST(SafeArray, VectorsCarryTheFeaturesOfTheirElementType) {
+    constexpr USHORT createdAsVector = 0x2000;
+    for (const auto& [type, feature] : {std::pair{VT_BSTR, FADF_BSTR}, std::pair{VT_VARIANT, FADF_VARIANT}}) {
+        SAFEARRAY* array = SafeArrayCreateVector(type, 0, 1);
+        ASSERT_NE(array, nullptr);
+        EXPECT_EQ(array->fFeatures, createdAsVector | FADF_HAVEVARTYPE | feature) << type;
+        SafeArrayDestroy(array);
+    }
 }
 
 TEST(SafeArray, LockCountStopsAt65535) {
