@@ -12,4 +12,7 @@ void startSocketsLibrary();
 // Ends one start of the sockets library.
 void endSocketsLibrary();
 
+// How many starts made here have not been ended yet.
+int socketsLibraryStarts();
+
 } // namespace platform

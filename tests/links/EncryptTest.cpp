@@ -13,6 +13,9 @@ TEST(Encrypt, KnownVectorAndFreshKeyStreams) {
     // Every message starts the key stream from its beginning.
     EXPECT_EQ(encryptedBlock(encryptor, bytesOf("hello")), fromHex("00000005" "fe7994b3d4"));
     EXPECT_EQ(encryptedBlock(encryptor, {}), fromHex("00000000"));
+    const Bytes message = bytesOf("the same message twice");
+    EXPECT_EQ(encryptedBlock(encryptor, message), encryptedBlock(encryptor, message));
+    EXPECT_NE(encryptedBlock(encryptor, message), encryptedBlock("Secret", message)) << "the pass phrase counts";
 
     const Bytes cipher = fromHex("fe7994b3d45fd8e90f79db");
     Bytes plain{1, 2, 3};

@@ -89,7 +89,21 @@ TEST(ISerial, EncryptedBlocks) {
     ASSERT_EQ(garbled.size(), 1u);
     EXPECT_NE(garbled[0], bytesOf("second"));
 
+    // A peer with the same pass phrase reads what the link sends, and back.
+    FakeLink peer(&client);
+    client.name(&peer, "peer");
+    setKey(peer, "secret");
+    client.lines();
+    ASSERT_TRUE(sendBytes(link, bytesOf("ping")));
+    peer.feed(link.written.back());
+    ASSERT_TRUE(sendBytes(peer, bytesOf("pong")));
+    link.feed(peer.written.back());
+    EXPECT_EQ(client.lines(), (Lines{"link tx " + show(link.written.back().data(), 8), "peer rx \"ping\"",
+                                     "peer tx " + show(peer.written.back().data(), 8), "link rx \"pong\""}));
+
+    const auto start = Clock::now();
     link.setEncryptionKey(nullptr, 0);
+    EXPECT_GE(Clock::now() - start, atLeastThePause) << "the key goes only after the pause";
     EXPECT_TRUE(sendBytes(link, bytesOf("hello world")));
     link.feed(fromHex("00"));
     EXPECT_EQ(client.lines(), (Lines{"link tx \"hello world\"", "link rx 00"}));

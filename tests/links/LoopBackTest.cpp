@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
+
 TEST(LoopBack, OpenSendClose) {
     RecordingClient client;
     LoopBack link(&client);
@@ -39,4 +42,16 @@ TEST(LoopBack, EncryptedRoundTrip) {
     EXPECT_TRUE(sendBytes(link, {}));
     EXPECT_EQ(client.lines(),
               (Lines{"loop tx 0000000bfe7994b3d45fd8e90f79db", "loop rx \"hello world\"", "loop tx 00000000"}));
+}
+
+TEST(LoopBack, WorksWithoutAClientAndPausesAsItGoes) {
+    auto link = std::make_unique<LoopBack>(nullptr);
+    EXPECT_TRUE(link->open(0, nullptr));
+    EXPECT_EQ(link->getStatus(), "unknown online");
+    EXPECT_TRUE(sendBytes(*link, bytesOf("abc")));
+    EXPECT_TRUE(link->close());
+    EXPECT_EQ(link->getStatus(), "unknown offline");
+    const auto start = std::chrono::steady_clock::now();
+    link.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
 }

@@ -4,21 +4,34 @@
 
 #include "links/LoopBack.h"
 #include "links/PacketSerial.h"
+#include "platform/sockets.h"
 
 #include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
+
+// The instance's lifetime is the sockets library's: one start when it is
+// made, one end when it is released.
 TEST(SerialCreator, OneInstanceUntilReleased) {
+    SerialCreator::release(); // whatever an earlier test left
+    const int idle = platform::socketsLibraryStarts();
     SerialCreator* first = SerialCreator::instance();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(SerialCreator::instance(), first);
+    EXPECT_EQ(platform::socketsLibraryStarts(), idle + 1) << "started once for two calls";
     SerialCreator::release();
+    EXPECT_EQ(platform::socketsLibraryStarts(), idle);
     SerialCreator::release(); // nothing left to release
+    EXPECT_EQ(platform::socketsLibraryStarts(), idle);
     SerialCreator* second = SerialCreator::instance();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(SerialCreator::instance(), second);
+    EXPECT_EQ(platform::socketsLibraryStarts(), idle + 1) << "started again for the new instance";
     SerialCreator::release();
+    EXPECT_EQ(platform::socketsLibraryStarts(), idle);
 }
 
 TEST(SerialCreator, TypeNames) {
@@ -54,10 +67,14 @@ TEST(SerialCreator, PacketWrapperMakesItsLinkThroughTheFactory) {
                                      "packet tx \"abc\"", "packet rx \"abc\"", "offline",
                                      "packet status unknown offline", "packet status unknown offline"}));
 
-    PacketSerial orphan(&client, "nosuch");
-    EXPECT_FALSE(orphan.open(0, nullptr));
-    EXPECT_FALSE(orphan.isOpen());
-    EXPECT_FALSE(sendBytes(orphan, bytesOf("abc")));
-    EXPECT_FALSE(orphan.close());
+    auto orphan = std::make_unique<PacketSerial>(&client, "nosuch");
+    EXPECT_FALSE(orphan->open(0, nullptr));
+    EXPECT_FALSE(orphan->isOpen());
+    EXPECT_FALSE(sendBytes(*orphan, bytesOf("abc")));
+    EXPECT_FALSE(orphan->close());
+    // Even a link with nothing to stop pauses as it goes.
+    const auto start = std::chrono::steady_clock::now();
+    orphan.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_TRUE(client.lines().empty());
 }
