@@ -125,6 +125,8 @@ DWORD nextCookie = 1;
 extern "C" {
 
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+    // The byte count must fit the 32-bit prefix with room for the terminator.
+    if (length >= (UINT32_MAX - sizeof(OLECHAR) - bstrPrefix) / sizeof(OLECHAR)) return nullptr;
     const std::size_t bytes = static_cast<std::size_t>(length) * sizeof(OLECHAR);
     auto* memory = static_cast<char*>(std::malloc(bstrPrefix + bytes + sizeof(OLECHAR)));
     if (!memory) return nullptr;
@@ -165,9 +167,11 @@ HRESULT VariantClear(VARIANT* value) {
     if (!validVariantType(value->vt)) return DISP_E_BADVARTYPE;
     if (!(value->vt & VT_BYREF)) {
         if (value->vt & VT_ARRAY) {
-            if (value->parray) {
-                const HRESULT hr = SafeArrayDestroy(value->parray);
-                if (FAILED(hr)) return hr;
+            // A locked array fails and stays, but the value is emptied all the same.
+            const HRESULT hr = SafeArrayDestroy(value->parray);
+            if (FAILED(hr)) {
+                VariantInit(value);
+                return hr;
             }
         } else if (value->vt == VT_BSTR) {
             SysFreeString(value->bstrVal);
@@ -193,8 +197,8 @@ HRESULT VariantCopy(VARIANT* destination, VARIANT* source) {
             return E_OUTOFMEMORY;
         }
     } else if (source->vt == VT_BSTR) {
-        if (source->bstrVal &&
-            !(destination->bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal)))) {
+        // Even a null text is copied as a new, empty one.
+        if (!(destination->bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal)))) {
             VariantInit(destination);
             return E_OUTOFMEMORY;
         }

@@ -9,6 +9,22 @@
 
 namespace {
 
+// A value with this tag and a zero payload.
+VARIANT tagged(VARTYPE tag) {
+    VARIANT value;
+    VariantInit(&value);
+    value.llVal = 0;
+    value.vt = tag;
+    return value;
+}
+
+// A value holding a new vector of `elements` VARIANTs.
+VARIANT arrayOfVariants(ULONG elements) {
+    VARIANT holder = tagged(VT_ARRAY | VT_VARIANT);
+    holder.parray = SafeArrayCreateVector(VT_VARIANT, 0, elements);
+    return holder;
+}
+
 TEST(Bstr, KeepsItsLengthIncludingEmbeddedZeros) {
     const OLECHAR chars[] = {'a', 0, 'b'};
     BSTR text = SysAllocStringLen(chars, 3);
@@ -19,6 +35,10 @@ TEST(Bstr, KeepsItsLengthIncludingEmbeddedZeros) {
     SysFreeString(text);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     SysFreeString(nullptr);
+}
+
+TEST(Bstr, ALengthBeyondThe32BitPrefixGivesNull) {
+    EXPECT_EQ(SysAllocStringLen(nullptr, 0x7FFFFFFF), nullptr);
 }
 
 TEST(Bstr, ConvertsPlainTextBothWays) {
@@ -51,32 +71,47 @@ TEST(Variant, CopyIsDeepAndClearEmpties) {
     VariantClear(&copy);
 }
 
+TEST(Variant, CopyMakesANewTextEvenOfANullOne) {
+    VARIANT source = tagged(VT_BSTR);
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
+    EXPECT_EQ(copy.vt, VT_BSTR);
+    EXPECT_NE(copy.bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(copy.bstrVal), 0u);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    source.vt = 15;
+    EXPECT_EQ(VariantCopy(&copy, &source), DISP_E_BADVARTYPE);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+}
+
+TEST(Variant, ClearingALockedArrayFailsYetEmptiesTheValue) {
+    VARIANT holder = arrayOfVariants(1);
+    SAFEARRAY* array = holder.parray;
+    ASSERT_EQ(SafeArrayLock(array), S_OK);
+    EXPECT_EQ(VariantClear(&holder), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(holder.vt, VT_EMPTY);
+    EXPECT_EQ(SafeArrayUnlock(array), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+}
+
 TEST(Variant, ClearRefusesTagsTheSystemDoesNotKnow) {
     const VARTYPE unknown[] = {15, 24, 0x7FFF, VT_I4 | 0x1000, VT_I4 | 0x8000, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL};
     for (const VARTYPE tag : unknown) {
-        VARIANT value;
-        VariantInit(&value);
-        value.llVal = 0;
-        value.vt = tag;
+        VARIANT value = tagged(tag);
         EXPECT_EQ(VariantClear(&value), DISP_E_BADVARTYPE) << tag;
         EXPECT_EQ(value.vt, tag) << "left as it was";
     }
     // Tags the framework reports as not known are still valid values.
     for (const VARTYPE tag : {VT_NULL, VT_I2, VT_DATE, VT_ERROR, VT_I8, VT_UINT}) {
-        VARIANT value;
-        VariantInit(&value);
-        value.llVal = 0;
-        value.vt = tag;
+        VARIANT value = tagged(tag);
         EXPECT_EQ(VariantClear(&value), S_OK) << tag;
         EXPECT_EQ(value.vt, VT_EMPTY);
     }
 }
 
 TEST(Variant, HoldsAnArrayAndFreesItOnClear) {
-    VARIANT holder;
-    VariantInit(&holder);
-    holder.vt = VT_ARRAY | VT_VARIANT;
-    holder.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    VARIANT holder = arrayOfVariants(2);
     VARIANT* items = nullptr;
     ASSERT_EQ(SafeArrayAccessData(holder.parray, reinterpret_cast<void**>(&items)), S_OK);
     items[0].vt = VT_BSTR;
