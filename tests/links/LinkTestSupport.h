@@ -1,8 +1,9 @@
-// A client that writes down every callback as one line of text, and a link
-// whose channel the test drives by hand: what it is given to write is kept
-// (and reported transmitted), and received chunks are fed in by the test.
+// A client that writes down every callback as one line of text, and helpers
+// for the bytes that links frame and encrypt. The link that the tests drive
+// by hand is the shared ScriptedLink.
 #pragma once
 
+#include "../support/ScriptedLink.h"
 #include "links/BigEndian.h"
 #include "links/Encrypt.h"
 #include "links/ISerial.h"
@@ -17,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
 inline Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -107,46 +107,8 @@ private:
     std::vector<Bytes> received_;
 };
 
-class FakeLink : public ISerial {
-public:
-    explicit FakeLink(ISerialClient* client) : ISerial(client) {}
-
-    bool open(std::uint32_t, const VARIANT*) override {
-        open_ = true;
-        setOnline(true);
-        return true;
-    }
-    bool close() override {
-        open_ = false;
-        setOnline(false);
-        return true;
-    }
-    bool isOpen() override { return open_; }
-    bool write(const std::uint8_t* data, std::uint32_t length) override {
-        if (!acceptWrites) return false;
-        written.emplace_back(data, data + length);
-        if (client()) client()->onDataTransmitted(this, data, length);
-        return true;
-    }
-
-    // One chunk from the channel, as an exact-size copy so that the
-    // sanitizer catches any read past its end.
-    void feed(const Bytes& chunk) {
-        const Bytes exact(chunk);
-        deliverReceived(exact.data(), static_cast<std::uint32_t>(exact.size()));
-    }
-    void raise(CommEvent event) {
-        if (client()) client()->onCommEvent(this, event);
-    }
-    using ISerial::setOnline;
-    using ISerial::setStatus;
-
-    bool acceptWrites = true;
-    std::vector<Bytes> written;
-
-private:
-    bool open_ = false;
-};
+// The name the link tests know the shared scripted link by.
+using FakeLink = ScriptedLink;
 
 inline void setKey(ISerial& link, std::string_view passPhrase) {
     link.setEncryptionKey(reinterpret_cast<const std::uint8_t*>(passPhrase.data()),

@@ -4,69 +4,17 @@
 #pragma once
 
 #include "../support/RecordingHost.h"
+#include "../support/ScriptedLink.h"
 #include "../support/Variants.h"
-#include "links/ISerial.h"
 #include "serial/Serial.h"
 #include "tester/ComObject.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
-
-// What open, close and write answer is set by the test; received chunks are
-// delivered on the caller's thread, or streamed by a thread of the link's
-// own that its destructor stops, like a real link's threads.
-class ScriptedLink final : public ISerial {
-public:
-    explicit ScriptedLink(ISerialClient* client) : ISerial(client) {}
-    ~ScriptedLink() override { stopStreaming(); }
-    bool open(std::uint32_t, const VARIANT*) override {
-        if (openResult) setOnline(open_ = true);
-        return openResult;
-    }
-    bool close() override {
-        setOnline(open_ = false);
-        return closeResult;
-    }
-    bool isOpen() override {
-        ++isOpenCalls;
-        return open_;
-    }
-    bool write(const std::uint8_t* data, std::uint32_t length) override {
-        if (!writeResult) return false;
-        written.append(reinterpret_cast<const char*>(data), length); // the action's thread only
-        if (reportTransmitted) client()->onDataTransmitted(this, data, length);
-        return true;
-    }
-    void receive(std::string_view bytes) {
-        deliverReceived(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
-    }
-    void startStreaming(std::string chunk) {
-        streaming_ = true;
-        streamer_ = std::thread([this, chunk] {
-            while (streaming_) {
-                receive(chunk);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    void stopStreaming() {
-        streaming_ = false;
-        if (streamer_.joinable()) streamer_.join();
-    }
-
-    std::atomic<bool> openResult{true}, closeResult{true}, writeResult{true}, reportTransmitted{true};
-    std::atomic<long> isOpenCalls{0}; // a waiting reader asks once per poll interval
-    std::string written;
-
-private:
-    std::atomic<bool> open_{false}, streaming_{false};
-    std::thread streamer_;
-};
 
 // The text of a BSTR handed to us, which is then freed.
 inline std::string taken(BSTR text) {

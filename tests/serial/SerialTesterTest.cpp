@@ -72,17 +72,24 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     ASSERT_EQ(h.execute(Open).state, Passed);
 
     // Delete while bytes keep arriving: the link is detached at once (the
-    // status no longer reaches it) and destroyed after the pause.
+    // status no longer reaches it while it still lives) and destroyed after
+    // the pause.
     h.link().startStreaming("noise");
-    std::atomic<bool> deleting{true}, sawDetached{false};
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> deleting{true}, destroyed{false}, sawDetached{false};
+    Clock::time_point destroyedAt;
+    h.link().onDestroyed = [&] { destroyedAt = Clock::now(), destroyed = true; };
     std::thread watcher([&] {
         for (; deleting && !sawDetached; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
-            sawDetached = h.status().empty();
+            sawDetached = h.status().empty() && !destroyed;
     });
+    const auto deleteAt = Clock::now();
     EXPECT_TRUE(h.destroyLink());
     deleting = false;
     watcher.join();
     EXPECT_TRUE(sawDetached);
+    ASSERT_TRUE(destroyed);
+    EXPECT_GE(destroyedAt - deleteAt, std::chrono::milliseconds(900));
     h.host.clear();
     EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value("noise")}).state, Error);
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: not open\n"});
@@ -128,11 +135,11 @@ TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Send, {Value(2), Value("%d-%s\\r\\n"), Value(42), Value("ab")}).state, Passed);
     EXPECT_EQ(h.execute(Send, {Value("100%% ")}).state, Passed); // no leading integer: the format comes first
     EXPECT_EQ(h.execute(Send, {Value(1)}).state, Passed);        // nothing to send is sent at once
-    EXPECT_EQ(h.link().written, "42-ab\r\n100% ");
+    EXPECT_EQ(h.link().writtenText(), "42-ab\r\n100% ");
     EXPECT_TRUE(h.host.contains("Tx:42-ab<0d><0a>"));
-    h.link().writeResult = false;
+    h.link().acceptWrites = false;
     EXPECT_EQ(h.execute(Send, {Value("x")}).state, Error);
-    h.link().writeResult = true;
+    h.link().acceptWrites = true;
     h.link().reportTransmitted = false;
     EXPECT_EQ(h.execute(Send, {Value(1), Value("never reported")}).state, Failed);
     std::thread aborter = onceLogged("Action send start", [&] { h.tester->Abort(); });
@@ -153,13 +160,21 @@ TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
 
     EXPECT_EQ(h.execute(ClearReceiveQueue).state, Passed);
     EXPECT_EQ(h.peekWithin(0.2), 0);
-    EXPECT_EQ(h.execute(LogData, {Value::boolean(false)}).state, Passed);
+    // With nothing queued it still waits one quiet interval.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(h.execute(ClearReceiveQueue).state, Passed);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+
+    // Sunk bytes are still traced, but nothing is left to read.
     EXPECT_EQ(h.execute(SinkData, {Value::boolean(true)}).state, Passed);
-    EXPECT_TRUE(h.host.contains("logData False") && h.host.contains("sinkData True"));
-    h.host.clear();
     h.link().receive("sunk");
-    EXPECT_TRUE(h.lines(LogLevel::Trace).empty());
+    EXPECT_TRUE(h.host.contains("sinkData True") && h.host.contains("Rx:sunk"));
     EXPECT_EQ(h.peekWithin(0.2), 0);
+    EXPECT_EQ(h.execute(LogData, {Value::boolean(false)}).state, Passed);
+    EXPECT_TRUE(h.host.contains("logData False"));
+    h.host.clear();
+    h.link().receive("quiet");
+    EXPECT_TRUE(h.lines(LogLevel::Trace).empty());
     Value one = Value::raw(VT_BOOL); // only VARIANT_TRUE counts as true
     one.get().boolVal = 1;
     EXPECT_EQ(h.execute(SinkData, {one}).state, Passed);
@@ -184,6 +199,9 @@ TEST_F(OpenSerial, ParameterErrorsChangeNothingElse) {
         {ScanfAt, {Value::boolean(true), Value("%d")}, Error, LogLevel::Error, "Scanf parameters invalid"},
         {WaitforAt, {Value(5), Value("'a' or")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
         {WaitforAt, {Value("('a'")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
+        {WaitforAt, {Value(")'a'(")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
+        {WaitforAt, {Value("'a' x")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
+        {WaitforAt, {Value("'")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
     };
     h.link().receive("keep 7\r");
     for (const auto& c : cases) {
@@ -222,7 +240,9 @@ TEST_F(OpenSerial, WaitforOverChunksAndTime) {
     EXPECT_TRUE(h.host.contains("Seen:ABC") && h.host.contains("Seen:50%<0d>") && h.host.contains("Seen:7<3c>x<3e>"));
 
     h.link().receive("OK");
-    EXPECT_EQ(waitfor(1, "'OK' and not 'ERROR'").state, Passed); // decided when the wait ends
+    h.link().receive("..."); // read to the end: only the deadline decides
+    EXPECT_EQ(waitfor(1, "'OK' and not 'ERROR'").state, Passed);
+    EXPECT_EQ(h.peekWithin(0.2), 0);
     h.link().receive("OK ERROR");
     h.host.clear();
     EXPECT_EQ(waitfor(1, "'OK' and not 'ERROR'").state, Failed);
