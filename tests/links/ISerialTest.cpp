@@ -15,7 +15,7 @@ constexpr auto atLeastThePause = std::chrono::milliseconds(900);
 
 TEST(ISerial, StatusAndOnlineState) {
     RecordingClient client;
-    FakeLink link(&client);
+    ScriptedLink link(&client);
     client.name(&link, "link");
     EXPECT_EQ(link.getStatus(), "unknown offline");
     EXPECT_FALSE(link.isOnline());
@@ -35,7 +35,7 @@ TEST(ISerial, StatusAndOnlineState) {
 
 TEST(ISerial, PlainTrafficAndNoClient) {
     RecordingClient client;
-    FakeLink link(&client);
+    ScriptedLink link(&client);
     client.name(&link, "link");
     EXPECT_TRUE(sendBytes(link, bytesOf("abc")));
     link.feed(bytesOf("xy"));
@@ -45,7 +45,7 @@ TEST(ISerial, PlainTrafficAndNoClient) {
     EXPECT_FALSE(sendBytes(link, bytesOf("abc")));
 
     // Without a client a link works the same and reports nothing.
-    FakeLink silent(nullptr);
+    ScriptedLink silent(nullptr);
     EXPECT_TRUE(silent.open(0, nullptr));
     EXPECT_TRUE(sendBytes(silent, bytesOf("abc")));
     silent.feed(bytesOf("abc"));
@@ -57,7 +57,7 @@ TEST(ISerial, PlainTrafficAndNoClient) {
 // One link through the whole life of a key.
 TEST(ISerial, EncryptedBlocks) {
     RecordingClient client;
-    FakeLink link(&client);
+    ScriptedLink link(&client);
     client.name(&link, "link");
     setKey(link, "secret");
     EXPECT_TRUE(sendBytes(link, bytesOf("hello world")));
@@ -90,7 +90,7 @@ TEST(ISerial, EncryptedBlocks) {
     EXPECT_NE(garbled[0], bytesOf("second"));
 
     // A peer with the same pass phrase reads what the link sends, and back.
-    FakeLink peer(&client);
+    ScriptedLink peer(&client);
     client.name(&peer, "peer");
     setKey(peer, "secret");
     client.lines();
@@ -111,12 +111,12 @@ TEST(ISerial, EncryptedBlocks) {
 
 TEST(ISerial, KeyChangesAndDestructionPause) {
     RecordingClient client;
-    auto plain = std::make_unique<FakeLink>(&client);
+    auto plain = std::make_unique<ScriptedLink>(&client);
     auto start = Clock::now();
     plain.reset();
     EXPECT_GE(Clock::now() - start, atLeastThePause);
 
-    auto keyed = std::make_unique<FakeLink>(&client);
+    auto keyed = std::make_unique<ScriptedLink>(&client);
     start = Clock::now();
     setKey(*keyed, "secret");
     EXPECT_GE(Clock::now() - start, atLeastThePause);

@@ -107,9 +107,6 @@ private:
     std::vector<Bytes> received_;
 };
 
-// The name the link tests know the shared scripted link by.
-using FakeLink = ScriptedLink;
-
 inline void setKey(ISerial& link, std::string_view passPhrase) {
     link.setEncryptionKey(reinterpret_cast<const std::uint8_t*>(passPhrase.data()),
                           static_cast<std::uint32_t>(passPhrase.size()));

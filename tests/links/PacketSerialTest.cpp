@@ -11,7 +11,7 @@ class PacketSerialTest : public ::testing::Test {
 protected:
     PacketSerialTest()
         : packet(&client, [this](ISerialClient* innerClient) {
-              auto link = std::make_unique<FakeLink>(innerClient);
+              auto link = std::make_unique<ScriptedLink>(innerClient);
               inner = link.get();
               return link;
           }) {
@@ -27,7 +27,7 @@ protected:
     }
 
     RecordingClient client;
-    FakeLink* inner = nullptr; // owned by the packet link
+    ScriptedLink* inner = nullptr; // owned by the packet link
     PacketSerial packet;
 };
 

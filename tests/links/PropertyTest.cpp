@@ -48,9 +48,9 @@ std::uint32_t randomPayloadLength(Random& random) {
 
 TEST(Property, PacketReassemblyUnderRandomChunking) {
     RecordingClient client;
-    FakeLink* inner = nullptr;
+    ScriptedLink* inner = nullptr;
     PacketSerial packet(&client, [&inner](ISerialClient* innerClient) {
-        auto link = std::make_unique<FakeLink>(innerClient);
+        auto link = std::make_unique<ScriptedLink>(innerClient);
         inner = link.get();
         return link;
     });
@@ -111,7 +111,7 @@ TEST(Property, PacketReassemblyUnderRandomChunking) {
 
 TEST(Property, EncryptedBlocksUnderRandomChunks) {
     RecordingClient client;
-    FakeLink link(&client);
+    ScriptedLink link(&client);
     setKey(link, "property");
     Random random(7);
     // A pool of messages and their blocks, so that the time goes into the
