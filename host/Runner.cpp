@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <system_error>
 
 namespace {
 
@@ -129,16 +130,40 @@ void Runner::check(const Script& script) const {
     }
 }
 
+Runner::~Runner() {
+    {
+        std::lock_guard guard(runningLock_);
+        stopping_ = true;
+    }
+    wakeAborter_.notify_all();
+    if (aborter_.joinable()) aborter_.join();
+}
+
 void Runner::setRunning(ITester* tester) {
     std::lock_guard guard(runningLock_);
     running_ = tester;
     if (tester && interrupted_) tester->Abort();
 }
 
+// Abort never waits for the action, so it may be called under the lock.
 void Runner::interrupt() {
-    interrupted_ = true;
     std::lock_guard guard(runningLock_);
+    interrupted_ = true;
     if (running_) running_->Abort();
+    if (aborter_.joinable() || stopping_) return;
+    try {
+        aborter_ = std::thread([this] { keepAborting(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the one Abort above has to do.
+    }
+}
+
+void Runner::keepAborting() {
+    std::unique_lock lock(runningLock_);
+    while (!stopping_) {
+        wakeAborter_.wait_for(lock, std::chrono::milliseconds(100));
+        if (running_ && !stopping_) running_->Abort();
+    }
 }
 
 void Runner::runStep(const Step& step, std::vector<Instance>& instances, const std::string& directory,

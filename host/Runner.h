@@ -10,8 +10,10 @@
 #include "host/Values.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct StepOutcome {
@@ -42,6 +44,9 @@ std::string expectationText(const Step& step);
 class Runner {
 public:
     Runner(const Plugin& plugin, LogPrinter& printer) : plugin_(plugin), printer_(printer) {}
+    ~Runner();
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
 
     // Finds what a script names before anything runs: testers, instances and
     // actions. Throws ScriptError naming the file and line.
@@ -50,7 +55,10 @@ public:
     ScriptOutcome run(const Script& script);
 
     // The user's interrupt: aborts the running action and runs no further
-    // steps. Callable from any thread.
+    // steps. Callable from any thread. A tester's action clears its abort
+    // flag when it starts, so an Abort that comes just before would be lost:
+    // from the first interrupt on, the running action is aborted again every
+    // 100 ms until it returns.
     void interrupt();
     bool interrupted() const { return interrupted_; }
 
@@ -60,10 +68,14 @@ private:
     void runStep(const Step& step, std::vector<Instance>& instances, const std::string& directory,
                  StepOutcome& outcome);
     void setRunning(ITester* tester);
+    void keepAborting();
 
     const Plugin& plugin_;
     LogPrinter& printer_;
     std::atomic<bool> interrupted_{false};
     std::mutex runningLock_;
-    ITester* running_ = nullptr; // the tester whose action runs now; guarded by runningLock_
+    ITester* running_ = nullptr;     // the tester whose action runs now; guarded by runningLock_
+    bool stopping_ = false;          // guarded by runningLock_
+    std::condition_variable wakeAborter_;
+    std::thread aborter_;            // started by the first interrupt
 };

@@ -85,7 +85,7 @@ void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcome
     printer.print("Summary: " + std::to_string(met + notMet + notRun) + " steps, " + std::to_string(met) +
                   " as expected, " + std::to_string(notMet) + " not as expected, " + std::to_string(notRun) +
                   " not run" + (interrupted ? " (interrupted)" : "") + ", " + time + " s");
-    printer.print(notMet == 0 && notRun == 0 ? "PASSED" : "FAILED");
+    printer.print(notMet == 0 && notRun == 0 && !interrupted ? "PASSED" : "FAILED");
 }
 
 int run(const Options& options) {
@@ -115,6 +115,16 @@ int run(const Options& options) {
     Runner runner(plugin, printer);
     for (const auto& script : scripts) runner.check(script);
 
+    // A report that cannot be written is found out before anything runs.
+    std::ofstream report;
+    if (!options.junit.empty()) {
+        report.open(options.junit, std::ios::binary | std::ios::trunc);
+        if (!report) {
+            std::cerr << "varnel: cannot write the JUnit report " << options.junit << "\n";
+            return exitBadInput;
+        }
+    }
+
     std::atomic<int> interrupts{0};
     platform::InterruptWatch watch([&] {
         if (++interrupts > 1) {
@@ -129,14 +139,15 @@ int run(const Options& options) {
     for (const auto& script : scripts) outcomes.push_back(runner.run(script));
     printSummary(printer, outcomes, runner.interrupted());
 
-    if (!options.junit.empty()) {
-        std::ofstream report(options.junit, std::ios::binary);
+    if (report.is_open()) {
         report << junitReport(outcomes);
+        report.close();
         if (!report) {
             std::cerr << "varnel: cannot write the JUnit report " << options.junit << "\n";
             return exitBadInput;
         }
     }
+    if (runner.interrupted()) return exitNotMet;
     for (const auto& outcome : outcomes)
         if (!outcome.allMet()) return exitNotMet;
     return exitMet;

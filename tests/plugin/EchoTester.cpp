@@ -4,12 +4,13 @@
 #include "tester/Parameters.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
 namespace {
 
-enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory };
+enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory, LateInterrupt };
 
 } // namespace
 
@@ -23,6 +24,28 @@ EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") 
     addAction(Parse, "parse", "Turns a text into values with the host's value parser", {"string text"},
               {"VARIANT[] the values"});
     addAction(Directory, "directory", "Returns the last part of the script directory", {}, {"string folder"});
+    // Table position 7, as ExecuteAction below knows.
+    addAction(LateInterrupt, "lateInterrupt",
+              "Raises the interrupt signal in the host and waits for its Abort before the action starts, as a "
+              "Ctrl-C just before the start would; then waits like 'wait'",
+              {"int seconds"}, {});
+}
+
+// "lateInterrupt": the host's Abort arrives before the frame clears the abort
+// flag, so that one is lost; only an Abort repeated while the action runs
+// ends it early.
+HRESULT EchoTester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** results, ULONG* result) {
+    if (index == LateInterrupt) {
+        const int before = aborts_;
+        std::raise(SIGINT);
+        for (int i = 0; i < 1000 && aborts_ == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Tester::ExecuteAction(index, parameters, results, result);
+}
+
+HRESULT EchoTester::Abort() {
+    ++aborts_;
+    return Tester::Abort();
 }
 
 bool EchoTester::onNew(std::uint32_t count, const VARIANT* parameters) {
@@ -42,6 +65,7 @@ ActionResult EchoTester::executeAction(std::uint32_t actionId, std::uint32_t cou
         log(static_cast<LogLevel>(parameters[0].lVal), "%s", textOf(parameters[1]).c_str());
         return ActionResult::Passed;
     case Wait:
+    case LateInterrupt:
         return wait(count, parameters, true);
     case Stubborn:
         return wait(count, parameters, false);
