@@ -18,10 +18,52 @@ std::string joined(const std::vector<std::string>& lines) {
 
 } // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` if it encodes a
+// character that XML 1.0 allows beyond ASCII, else 0. Testers log their
+// texts in their own 8-bit code page, so anything may arrive here.
+std::size_t xmlCharacterLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    char32_t code = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF) return 0;       // over-long or beyond Unicode
+    if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
+    return length;
+}
+
+void appendByteEscape(std::string& out, unsigned char c) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
+    out += escaped;
+}
+
+} // namespace
+
 std::string xmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
@@ -31,13 +73,15 @@ std::string xmlEscape(std::string_view text) {
         case '\n': case '\t': out += c; break;
         case '\r': out += "&#13;"; break;
         default:
-            // Other control characters cannot appear in XML 1.0 at all.
             if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
-                out += escaped;
-            } else {
+                appendByteEscape(out, static_cast<unsigned char>(c)); // not allowed in XML 1.0 at all
+            } else if (static_cast<unsigned char>(c) < 0x80) {
                 out += c;
+            } else if (const std::size_t length = xmlCharacterLength(text, i)) {
+                out.append(text.substr(i, length));
+                i += length - 1;
+            } else {
+                appendByteEscape(out, static_cast<unsigned char>(c)); // keeps the file valid UTF-8
             }
         }
     }

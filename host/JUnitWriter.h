@@ -10,5 +10,7 @@
 
 std::string junitReport(const std::vector<ScriptOutcome>& scripts);
 
-// Text made safe for XML character data and attribute values.
+// Text made safe for XML character data and attribute values, and valid
+// UTF-8: a byte that is not part of a well-formed character XML allows is
+// written as the text \xNN.
 std::string xmlEscape(std::string_view text);

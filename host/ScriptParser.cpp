@@ -215,6 +215,8 @@ private:
 } // namespace
 
 Script parseScript(std::string_view text, const std::filesystem::path& fileName) {
+    // Editors on Windows may start a UTF-8 file with a byte order mark.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     Script script;
     script.file = fileName;
     const std::string file = displayName(fileName);

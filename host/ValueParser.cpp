@@ -40,21 +40,45 @@ ResultValue fromJson(const nlohmann::json& value) {
     return value.dump(); // objects and nested arrays keep their JSON text
 }
 
+// A decimal number as people write it: an optional sign, digits with an
+// optional point, an optional exponent. Not hexadecimal, "inf" or "nan",
+// which the C library would read too.
+bool isDecimalNumber(std::string_view text) {
+    std::size_t i = 0;
+    const auto sign = [&] {
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    };
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        return i - start;
+    };
+    sign();
+    std::size_t mantissa = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        sign();
+        if (digits() == 0) return false;
+    }
+    return i == text.size();
+}
+
 ResultValue bareItem(std::string_view item) {
     const std::string text(item);
     if (text == "true" || text == "True" || text == "TRUE") return true;
     if (text == "false" || text == "False" || text == "FALSE") return false;
-    if (!text.empty()) {
-        std::int32_t integer = 0;
-        const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
-        const auto [end, error] = std::from_chars(begin, text.data() + text.size(), integer);
-        if (error == std::errc() && end == text.data() + text.size()) return integer;
-        const bool numeric = std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+' ||
-                             text[0] == '.';
-        char* stop = nullptr;
-        const double real = std::strtod(text.c_str(), &stop);
-        if (numeric && stop == text.c_str() + text.size() && std::isfinite(real)) return real;
-    }
+    if (!isDecimalNumber(text)) return text;
+    std::int32_t integer = 0;
+    const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), integer);
+    if (error == std::errc() && end == text.data() + text.size()) return integer;
+    const double real = std::strtod(text.c_str(), nullptr);
+    if (std::isfinite(real)) return real; // whole numbers beyond 32 bits too
     return text;
 }
 

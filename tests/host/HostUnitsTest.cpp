@@ -78,6 +78,19 @@ TEST(JUnit, EscapesXml) {
     EXPECT_EQ(xmlEscape("a<b>&\"c'\r\x02"), "a&lt;b&gt;&amp;&quot;c&apos;&#13;\\x02");
 }
 
+TEST(JUnit, KeepsTheReportValidUtf8) {
+    // Well-formed characters stay as they are.
+    EXPECT_EQ(xmlEscape("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F");
+    // A byte of another code page, an over-long form, a surrogate, a cut
+    // sequence, a non-character: each byte becomes the text \xNN.
+    EXPECT_EQ(xmlEscape("caf\xE9!"), "caf\\xe9!");
+    EXPECT_EQ(xmlEscape("\xC0\x80"), "\\xc0\\x80");
+    EXPECT_EQ(xmlEscape("\xED\xA0\x80"), "\\xed\\xa0\\x80");
+    EXPECT_EQ(xmlEscape("a\xE2\x82"), "a\\xe2\\x82");
+    EXPECT_EQ(xmlEscape("\xEF\xBF\xBE"), "\\xef\\xbf\\xbe");
+    EXPECT_EQ(xmlEscape("\xF4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");
+}
+
 TEST(JUnit, ReportsOneCasePerStepWithFailuresAndSkips) {
     const Script script = parseScript("l new echo\nl state 1\nl echo 1 expect [2]\nl delete\n", "dir/s.varnel");
     ScriptOutcome outcome;
@@ -126,7 +139,12 @@ INSTANTIATE_TEST_SUITE_P(ValueParser, ParsedValues, testing::Values(
     ParsedCase{"(x, , y)", {std::string("x"), std::string(), std::string("y")}},
     ParsedCase{"hello world", {std::string("hello world")}},
     ParsedCase{"", {}},
-    ParsedCase{"  [ ]  ", {}}));
+    ParsedCase{"  [ ]  ", {}},
+    // Bare items are numbers only in decimal form; the rest stay texts.
+    ParsedCase{"+7, 5., .5, -1E-2, 3000000000", {std::int32_t{7}, 5.0, 0.5, -0.01, 3000000000.0}},
+    ParsedCase{"0x10, +-5, -inf, nan, 1e999, 1e, e5", {std::string("0x10"), std::string("+-5"), std::string("-inf"),
+                                                      std::string("nan"), std::string("1e999"), std::string("1e"),
+                                                      std::string("e5")}}));
 
 TEST(ValueParser, RefusesUnclosedQuotesAndBrackets) {
     EXPECT_THROW(parseValues("1, 'two"), ValueParseError);

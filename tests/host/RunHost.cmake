@@ -1,7 +1,8 @@
 # Runs our host once and checks its exit status, its output and, when asked,
 # a file it writes.
 #   cmake -DCOMMAND="prog|arg|..." -DEXIT=n [-DOUTPUT=regex] [-DNOT_OUTPUT=regex]
-#         [-DREPORT=file -DREPORT_OUTPUT=regex] -P RunHost.cmake
+#         [-DREPORT=file -DREPORT_OUTPUT=regex [-DXML_CHECKER=python3]] -P RunHost.cmake
+# With XML_CHECKER the report must also be well-formed XML.
 string(REPLACE "|" ";" command "${COMMAND}")
 if(REPORT)
   file(REMOVE "${REPORT}")
@@ -23,5 +24,12 @@ if(REPORT)
   file(READ "${REPORT}" report)
   if(NOT report MATCHES "${REPORT_OUTPUT}")
     message(FATAL_ERROR "${REPORT} does not match: ${REPORT_OUTPUT}\n${report}")
+  endif()
+  if(XML_CHECKER)
+    execute_process(COMMAND ${XML_CHECKER} -c "import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])"
+                    ${REPORT} RESULT_VARIABLE parsed ERROR_VARIABLE why TIMEOUT 60)
+    if(NOT parsed EQUAL 0)
+      message(FATAL_ERROR "${REPORT} is not well-formed XML: ${why}\n${report}")
+    endif()
   endif()
 endif()

@@ -143,6 +143,13 @@ INSTANTIATE_TEST_SUITE_P(Script, BadLines, testing::Values(
     BadLine{"link scanf expect [1] 2", "dir/bad.varnel:1: unexpected '2' after the expectation"},
     BadLine{R"(link scanf expect ["\q"])", "dir/bad.varnel:1: unknown escape \\q in an expected text (\\n \\r \\t \\0 \\\\ \\\" \\')"}));
 
+TEST(ScriptParser, SkipsAByteOrderMark) {
+    const Script script = parseScript("\xEF\xBB\xBFlink open\n", "s.varnel");
+    ASSERT_EQ(script.steps.size(), 1u);
+    EXPECT_EQ(script.steps[0].instance, "link");
+    EXPECT_EQ(script.steps[0].line, 1);
+}
+
 TEST(ScriptParser, ReportsAFileThatCannotBeRead) {
     try {
         readScript("no/such/script.varnel");
