@@ -203,6 +203,16 @@ HRESULT registerTypeLibrary() {
     return hr;
 }
 
+// Whether the library of these attributes is registered at all: some systems
+// answer the removal of an unregistered library with E_INVALIDARG.
+bool isRegistered(const TLIBATTR& attributes) {
+    BSTR path = nullptr;
+    const HRESULT hr = QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                                             attributes.lcid, &path);
+    SysFreeString(path);
+    return SUCCEEDED(hr);
+}
+
 HRESULT unregisterTypeLibrary() {
     const std::wstring path = modulePath();
     ITypeLib* library = nullptr;
@@ -211,16 +221,18 @@ HRESULT unregisterTypeLibrary() {
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
     if (SUCCEEDED(hr)) {
-        using UnregisterForUser = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-        auto unregisterForUser = perUserRegistration
-                                     ? perUserTypeLibFunction<UnregisterForUser>("UnRegisterTypeLibForUser")
-                                     : nullptr;
-        const auto unregister = unregisterForUser ? unregisterForUser : UnRegisterTypeLib;
-        hr = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                        attributes->syskind);
+        if (isRegistered(*attributes)) {
+            using UnregisterForUser = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+            auto unregisterForUser = perUserRegistration
+                                         ? perUserTypeLibFunction<UnregisterForUser>("UnRegisterTypeLibForUser")
+                                         : nullptr;
+            const auto unregister = unregisterForUser ? unregisterForUser : UnRegisterTypeLib;
+            hr = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                            attributes->syskind);
+            // Removing what is not there is no failure.
+            if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED) hr = S_OK;
+        }
         library->ReleaseTLibAttr(attributes);
-        // Removing what is not there is no failure.
-        if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED) hr = S_OK;
     }
     library->Release();
     return hr;

@@ -73,6 +73,8 @@ wine reg query "HKLM\\SOFTWARE\\Morvane\\Quillon\\TesterCreators" >/dev/null 2>&
 exists "$creators\\Other.Creator"
 wine reg delete "$creators\\Other.Creator" /f >/dev/null 2>&1
 wine reg query "HKCR\\CLSID" >/dev/null 2>&1 || fail "HKCR\\CLSID must stay"
+# Unregistering what is not registered is no failure.
+wine regsvr32 /u /s "$dll" || fail "second regsvr32 /u exit status $?"
 
 # Per-user registration: the classes go to the user's own classes.
 wine regsvr32 /s /n /i:user "$dll" || fail "regsvr32 /n /i:user exit status $?"
