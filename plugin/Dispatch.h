@@ -34,7 +34,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argError) override {
-        if (!params) return E_POINTER; // the type library's dispatch would read through it
+        if (!params) return E_INVALIDARG; // as the platform's own dispatch through type information answers
         try {
             return typeInfo().invoke(static_cast<Interface*>(this), id, flags, params, result, exception, argError);
         } catch (...) {

@@ -85,7 +85,7 @@ TEST_F(PluginDll, MakesNoCreatorForInterfacesItLacks) {
     EXPECT_EQ(plugin.canUnloadNow(), S_OK); // the refused creators are gone
 }
 
-TEST_F(PluginDll, RefusesNullOutPointers) {
+TEST_F(PluginDll, RefusesNullPointers) {
     ComRef<IUnknown> creator = plugin.createCreator();
     ASSERT_TRUE(creator);
     for (const IID* iid : {&IID_IUnknown, &IID_IVarnelCreator, &IID_ITesterCreator1, &IID_ITester})
@@ -100,7 +100,7 @@ TEST_F(PluginDll, RefusesNullOutPointers) {
     EXPECT_EQ(latest->GetIDsOfNames(nullIid, names, 1, 0, nullptr), E_POINTER);
     VARIANT result;
     VariantInit(&result);
-    EXPECT_EQ(latest->Invoke(1, nullIid, 0, dispatchMethod, nullptr, &result, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(latest->Invoke(1, nullIid, 0, dispatchMethod, nullptr, &result, nullptr, nullptr), E_INVALIDARG);
     EXPECT_EQ(result.vt, VT_EMPTY);
     ComRef<ITester> tester;
     ASSERT_EQ(latest->CreateTester(0, tester.put()), S_OK);
