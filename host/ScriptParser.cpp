@@ -234,10 +234,14 @@ Script parseScript(std::string_view text, const std::filesystem::path& fileName)
 }
 
 Script readScript(const std::filesystem::path& file) {
+    // A folder opens like a file on some systems and reads as nothing.
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) throw ScriptError(displayName(file) + ": is a folder, not a script file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw ScriptError(displayName(file) + ": cannot read the script file");
     std::ostringstream text;
     text << in.rdbuf();
+    if (in.bad()) throw ScriptError(displayName(file) + ": cannot read the script file");
     return parseScript(text.str(), file);
 }
 

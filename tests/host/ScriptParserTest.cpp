@@ -158,3 +158,12 @@ TEST(ScriptParser, ReportsAFileThatCannotBeRead) {
         EXPECT_EQ(std::string(error.what()), "no/such/script.varnel: cannot read the script file");
     }
 }
+
+TEST(ScriptParser, ReportsAFolderGivenAsAScript) {
+    try {
+        readScript(std::filesystem::temp_directory_path());
+        FAIL();
+    } catch (const ScriptError& error) {
+        EXPECT_NE(std::string(error.what()).find(": is a folder, not a script file"), std::string::npos) << error.what();
+    }
+}
