@@ -44,7 +44,7 @@ function(varnel_add_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
       ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
   else()
-    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
       PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
   endif()
 endfunction()

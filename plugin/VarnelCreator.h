@@ -3,7 +3,7 @@
 // tester it makes is independent of it and may outlive it.
 #pragma once
 
-#include "plugin/Dispatch.h"
+#include "tester/DispatchOf.h"
 #include "plugin/Testers.h"
 #include "plugin/VarnelPlugin.h"
 

@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <new>
 
-namespace {
-
 TypeInfoHolder& testerTypeInfo() {
     static TypeInfoHolder holder(LIBID_QuillonLib, QuillonLibTesterMajor, QuillonLibTesterMinor, IID_ITester3);
     return holder;
 }
+
+namespace {
 
 // Help lines go to the host as a vector of BSTR, or as null when there are none.
 HRESULT makeLineArray(const std::vector<std::string>& lines, SAFEARRAY** out) {
@@ -90,25 +90,6 @@ void* Tester::findInterface(REFIID iid) noexcept {
 
 HRESULT Tester::InterfaceSupportsErrorInfo(REFIID iid) {
     return IsEqualIID(iid, IID_ITester) ? S_OK : S_FALSE;
-}
-
-HRESULT Tester::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-
-HRESULT Tester::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    return testerTypeInfo().getTypeInfo(index, info);
-}
-
-HRESULT Tester::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return testerTypeInfo().getIDsOfNames(names, count, ids);
-}
-
-HRESULT Tester::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* exception, UINT* argError) {
-    return testerTypeInfo().invoke(static_cast<ITester3*>(this), id, flags, params, result, exception, argError);
 }
 
 const ActionInfo* Tester::actionAt(ULONG index) const {

@@ -6,6 +6,7 @@
 
 #include "host/quillon.h"
 #include "tester/ActionResult.h"
+#include "tester/DispatchOf.h"
 #include "tester/TesterData.h"
 
 #include <cstdint>
@@ -18,7 +19,10 @@
 #define VARNEL_PRINTF(formatIndex, firstArg)
 #endif
 
-class Tester : public ISupportErrorInfo, public ITester3 {
+// Type information of ITester3 from the host's type library.
+TypeInfoHolder& testerTypeInfo();
+
+class Tester : public ISupportErrorInfo, public DispatchOf<ITester3, testerTypeInfo> {
 public:
     Tester(const char* name, const char* version, const char* description);
     virtual ~Tester();
@@ -30,14 +34,6 @@ public:
 
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
-
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
 
     // ITester3, slots 7-22
     HRESULT STDMETHODCALLTYPE GetActionCount(ULONG* count) override;

@@ -17,7 +17,10 @@ TEST(DispatchWithoutRegistry, ReportsTheLibraryNotRegisteredAndDirectSlotsStillW
         LPOLESTR names[] = {name};
         DISPID id = 0;
         EXPECT_EQ(tester->GetIDsOfNames(IID_IUnknown, names, 1, 0, &id), TYPE_E_LIBNOTREGISTERED);
-        EXPECT_EQ(tester->Invoke(1, IID_IUnknown, 0, 1, nullptr, nullptr, nullptr, nullptr), TYPE_E_LIBNOTREGISTERED);
+        alignas(8) unsigned char parameters[64] = {}; // never read: the library is missing first
+        EXPECT_EQ(tester->Invoke(1, IID_IUnknown, 0, 1, reinterpret_cast<DISPPARAMS*>(parameters), nullptr, nullptr,
+                                 nullptr),
+                  TYPE_E_LIBNOTREGISTERED);
     }
     ULONG count = 0;
     EXPECT_EQ(tester->GetActionCount(&count), S_OK);

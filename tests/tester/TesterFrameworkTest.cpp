@@ -102,6 +102,9 @@ TEST_F(TesterFrame, NullOutPointersGiveEPointerAndChangeNothing) {
     BSTR text = nullptr;
     SAFEARRAY* lines = nullptr;
     VARIANT_BOOL ok = 7;
+    OLECHAR name[] = {'G', 'e', 't', 'N', 'a', 'm', 'e', 0};
+    LPOLESTR names[] = {name};
+    DISPID id = 0;
     const std::vector<std::pair<const char*, std::function<HRESULT()>>> calls = {
         {"GetActionCount", [&] { return tester->GetActionCount(nullptr); }},
         {"GetActionName", [&] { return tester->GetActionName(0, nullptr); }},
@@ -123,8 +126,10 @@ TEST_F(TesterFrame, NullOutPointersGiveEPointerAndChangeNothing) {
         {"GetChildTester", [&] { return tester->GetChildTester(0, nullptr); }},
         {"GetTypeInfoCount", [&] { return tester->GetTypeInfoCount(nullptr); }},
         {"GetTypeInfo", [&] { return tester->GetTypeInfo(0, 0, nullptr); }},
+        {"GetIDsOfNames names", [&] { return tester->GetIDsOfNames(IID_IUnknown, nullptr, 1, 0, &id); }},
+        {"GetIDsOfNames ids", [&] { return tester->GetIDsOfNames(IID_IUnknown, names, 1, 0, nullptr); }},
     };
-    for (const auto& [name, call] : calls) EXPECT_EQ(call(), E_POINTER) << name;
+    for (const auto& [method, call] : calls) EXPECT_EQ(call(), E_POINTER) << method;
     EXPECT_EQ(state, Sentinel);
     EXPECT_EQ(results, SentinelArray);
     EXPECT_EQ(ok, 7);
