@@ -123,8 +123,11 @@ protected:
     }
     Outcome waitfor(int seconds, const char* text) { return h.execute(WaitforAt, {Value(seconds), Value(text)}); }
     Outcome scanf(int seconds, const char* format) { return h.execute(ScanfAt, {Value(seconds), Value(format)}); }
-    // Runs `act` on another thread once the log shows `line`.
+    // Runs `act` on another thread once the log shows `line`. The log is
+    // cleared first so that a line left by an earlier action cannot fire it
+    // before the next action has begun.
     std::thread onceLogged(std::string line, std::function<void()> act) {
+        h.host.clear();
         return std::thread([this, line = std::move(line), act = std::move(act)] {
             if (h.host.waitFor(line)) act();
         });
