@@ -40,6 +40,9 @@ function(varnel_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main varnel_options)
   if(CMAKE_CROSSCOMPILING AND WIN32)
+    # A whole executable under a shared wineserver: starting a process can
+    # take a minute when the other Wine tests keep the server busy.
+    math(EXPR T_TIMEOUT "${T_TIMEOUT} + 180")
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
       ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
