@@ -28,22 +28,69 @@ TEST(SerialTester, IdentityAndHelp) {
     h.tester->GetNewActionInfo(&text, &lines);
     EXPECT_EQ(taken(text), "Sets up the Serial Tester to a particular comunication type");
     EXPECT_EQ(helpOf(lines), Lines{"string ComunicationType (RS-232,TCP,UDP,VISA,LoopBack)"});
-    const Lines names = {"open", "close", "send", "waitfor", "waitforEvent", "queueEvents", "clearEventQueue",
-                         "logdata", "sinkdata", "scanf", "sendFile", "compareFile", "clearReceiveQueue",
-                         "startLoggingToFile", "stopLoggingToFile"};
-    const std::size_t parameterLines[] = {19, 0, 3, 3, 2, 1, 0, 1, 1, 2, 3, 3, 0, 3, 0};
-    for (ULONG i = 0; i < names.size(); ++i) {
+    // Every row as the script author sees it, byte for byte, in table order.
+    const char* const fileName = "string fileName (this is an sprintf format string representing the file name).";
+    const struct {
+        const char* name;
+        const char* description;
+        Lines parameters, results;
+    } rows[] = {
+        {"open", "Open the serial line",
+         {"The parameters depend upon the type of serial link created in the new action  (rs232, rs232pkt, tcp, "
+          "tcppkt, udp, loopback or visa)",
+          "RS232 and RS232 PKT parameters:-", "    int portNumber", "    int baudRate",
+          "    bool hardwareFlowControl=false", "    string flowControl=None (None, CTS, DSR, Software or CTS+DSR)",
+          "TCP and TCPPKT parameters:-", "    [string serverName] - if missing then act as a server",
+          "    int portNumber", "UDP parameters:-", "    int localRxPortNumber,",
+          "    [string destinationName] - if missing then send will fail",
+          "    [int destinationTxPortNumber] - if missing the localRxPortNumber is used", "VISA parameters:-",
+          "    string connectionString", "LoopBack parameters:-", "    NONE", "Process parameters:-", "    NONE"},
+         {}},
+        {"close", "Close the serial line", {}, {}},
+        {"send", "Send data on the serial line", {"int timeOutSec=5", "string format", "..."}, {}},
+        {"waitfor", "Waitfor text from the serial line", {"int timeOutSec=5", "string format", "..."}, {}},
+        {"waitforEvent",
+         "Waitfor and event to occur on the serial line (RS-232 only) - Event Logging will be enabled automatically "
+         "if not already enabled",
+         {"int timeOutSec=5", "string eventName (Break|CTS|DSR|ERR|RING|RLSD|RXCHAR|RXFLAG)"},
+         {}},
+        {"queueEvents",
+         "Enable/Disable queuing of events - this allows you to perform the waitforevent action (disabled by default)",
+         {"bool enable"},
+         {}},
+        {"clearEventQueue", "Clear the event queue", {}, {}},
+        {"logdata", "Turn on or off logging", {"bool log=true"}, {}},
+        {"sinkdata", "Turn on or off data sinking", {"bool sink=true"}, {}},
+        {"scanf",
+         "Retrieve values/text from serial line. If all format statements are successfully processing in the time "
+         "specified the action is Passed",
+         {"int timeOutSec=5", "string format (supported formats d,u,o,x,f,g,s and [])"},
+         {"VARIANT[] Depending upon the format statement"}},
+        {"sendFile",
+         "Send the contents of a file over the serial line. If you do not specify a full path to the file it will "
+         "firstly check the current working directory and then the script directory.",
+         {"int timeOutSec=5", fileName, "..."},
+         {}},
+        {"compareFile",
+         "Compare the received data against the contents of a file. If you do not specify a full path to the file "
+         "it will firstly check the current working directory and then the script directory.",
+         {"int timeOutSec=5", fileName, "..."},
+         {}},
+        {"clearReceiveQueue", "Clear all characters from the receive queue.", {}, {}},
+        {"startLoggingToFile", "Start logging data to a file.", {fileName, "...", "bool textOnly=false"}, {}},
+        {"stopLoggingToFile", "Stop logging data to the file.", {}, {}},
+    };
+    ULONG count = 0;
+    ASSERT_EQ(h.tester->GetActionCount(&count), S_OK);
+    ASSERT_EQ(count, std::size(rows));
+    for (ULONG i = 0; i < count; ++i) {
         h.tester->GetActionName(i, &text);
-        EXPECT_EQ(taken(text), names[i]);
+        EXPECT_EQ(taken(text), rows[i].name);
         ASSERT_EQ(h.tester->GetActionInfo(i, &text, &lines, &results), S_OK);
-        SysFreeString(text);
-        EXPECT_EQ(helpOf(lines).size(), parameterLines[i]) << names[i];
-        EXPECT_EQ(helpOf(results).size(), i == ScanfAt ? 1u : 0u) << names[i];
+        EXPECT_EQ(taken(text), rows[i].description) << rows[i].name;
+        EXPECT_EQ(helpOf(lines), rows[i].parameters) << rows[i].name;
+        EXPECT_EQ(helpOf(results), rows[i].results) << rows[i].name;
     }
-    h.tester->GetActionInfo(ScanfAt, &text, &lines, &results);
-    SysFreeString(text);
-    EXPECT_EQ(helpOf(lines), (Lines{"int timeOutSec=5", "string format (supported formats d,u,o,x,f,g,s and [])"}));
-    EXPECT_EQ(helpOf(results), Lines{"VARIANT[] Depending upon the format statement"});
 }
 
 TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
@@ -70,6 +117,7 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     EXPECT_FALSE(h.create({Value("scripted")}));
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: already open\n"});
     ASSERT_EQ(h.execute(Open).state, Passed);
+    ASSERT_EQ(h.execute(LogData, {Value::boolean(false)}).state, Passed);
 
     // Delete while bytes keep arriving: the link is detached at once (the
     // status no longer reaches it while it still lives) and destroyed after
@@ -94,7 +142,14 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value("noise")}).state, Error);
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: not open\n"});
     EXPECT_FALSE(h.destroyLink()); // nothing left to destroy
-    EXPECT_TRUE(h.create({Value("scripted")}));
+    ASSERT_TRUE(h.create({Value("scripted")}));
+    // The queue and the flags outlive the link: what arrived before "delete"
+    // is still there to read, and traffic is still not logged.
+    ASSERT_EQ(h.execute(Open).state, Passed);
+    h.host.clear();
+    h.link().receive("quiet");
+    EXPECT_TRUE(h.lines(LogLevel::Trace).empty());
+    EXPECT_EQ(h.peekWithin(1), 'n');
 }
 
 TEST(SerialTester, SendTraceAndReceiveOverTheLoopBack) {
@@ -146,6 +201,17 @@ TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Send, {Value(30), Value("stuck")}).state, Aborted);
     aborter.join();
     EXPECT_TRUE(h.lines(LogLevel::Error).empty());
+
+    // A closed link reads nothing, even with bytes queued; they wait for the next open.
+    h.link().receive("x");
+    h.link().closeResult = true;
+    ASSERT_EQ(h.execute(Close).state, Passed);
+    EXPECT_EQ(h.peekWithin(0.2), 0);
+    ASSERT_EQ(h.execute(Open).state, Passed);
+    EXPECT_EQ(h.peekWithin(1), 'x');
+    // The file, event and log-file actions are not built yet: the dispatcher refuses them.
+    for (const ULONG position : {4u, 5u, 6u, 10u, 11u, 13u, 14u})
+        EXPECT_EQ(h.execute(position, {Value(1), Value("x")}).state, Error) << position;
 }
 
 TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
@@ -156,7 +222,13 @@ TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
     h.serial().onCommEvent(&h.link(), CommEvent::CTS);
     h.serial().onCommEvent(&h.link(), static_cast<CommEvent>(9));
     EXPECT_TRUE(h.host.contains("'CTS' Received") && h.host.contains("Unknown event 9 received"));
+    h.host.clear();
+    EXPECT_EQ(h.execute(Send, {Value(std::string(300, 'B'))}).state, Passed);
+    EXPECT_EQ(h.lines(LogLevel::Trace), (Lines{"Action send start", "Tx:length 300 too long to log truncated to 255",
+                                               "Tx:" + std::string(255, 'B')}));
 
+    // The unread rest of the current chunk goes with the queued ones.
+    EXPECT_EQ(h.peekWithin(1), 'A');
     EXPECT_EQ(h.execute(ClearReceiveQueue).state, Passed);
     EXPECT_EQ(h.peekWithin(0.2), 0);
     // With nothing queued it still waits one quiet interval.
