@@ -81,8 +81,20 @@ void PacketSerial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint3
         std::memcpy(payload_.data() + held, data + position, needed);
         position += needed;
         receivedCount_ = 0;
-        deliverReceived(payload_.data(), frameLength);
+        deliverFrame(frameLength);
     }
+}
+
+void PacketSerial::deliverFrame(std::uint32_t frameLength) {
+    // The client may send from inside its callback, and a link that answers
+    // on the sending thread then reassembles into the buffer again. The
+    // buffer is lent out for the call so that the client's data stays as it
+    // was; it comes back afterwards unless a nested frame is half built in
+    // the buffer used meanwhile.
+    std::vector<std::uint8_t> frame;
+    frame.swap(payload_);
+    deliverReceived(frame.data(), frameLength);
+    if (receivedCount_ <= lengthFieldSize && payload_.size() <= frame.size()) payload_.swap(frame);
 }
 
 void PacketSerial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) {

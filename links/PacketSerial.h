@@ -45,6 +45,8 @@ public:
     void onStatusChanged(ISerial* link) override;
 
 private:
+    void deliverFrame(std::uint32_t frameLength);
+
     // Reassembly state, touched only by the wrapped link's receiving thread and by open.
     std::uint32_t receivedCount_ = 0;           // bytes of the current frame so far, length field included
     std::vector<std::uint8_t> payload_;         // grows to the largest frame seen, never shrinks

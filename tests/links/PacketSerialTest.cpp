@@ -1,6 +1,8 @@
 // Packet framing over a link that the test drives by hand.
 #include "links/PacketSerial.h"
 
+#include "links/LoopBack.h"
+
 #include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -111,4 +113,42 @@ TEST_F(PacketSerialTest, EncryptedMessagesTravelInOneFrame) {
     EXPECT_EQ(deliveries(concat({wire, wire}), 3), (std::vector<Bytes>{bytesOf("hello world"), bytesOf("hello world")}));
     // An empty frame holds no block: nothing is delivered.
     EXPECT_TRUE(deliveries(fromHex("00000000"), 4).empty());
+}
+
+// A client that answers the first message with a larger one from inside the
+// callback, then reads the data it was given: over a link that answers on the
+// sending thread, the answer is reassembled while the first message is still
+// being read.
+class AnsweringClient : public ISerialClient {
+public:
+    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
+        if (received.empty() && link) {
+            received.emplace_back(); // marks the answer as sent before it comes back
+            EXPECT_TRUE(sendBytes(*link, answer));
+            received.front().assign(data, data + length);
+        } else {
+            received.emplace_back(data, data + length);
+        }
+    }
+    void onDataTransmitted(ISerial*, const std::uint8_t*, std::uint32_t) override {}
+    void onOnline() override {}
+    void onOffline() override {}
+    void onCommEvent(ISerial*, CommEvent) override {}
+    void onStatusChanged(ISerial*) override {}
+
+    Bytes answer = filled(5000, 9);
+    std::vector<Bytes> received;
+};
+
+TEST(PacketSerialOverLoopBack, AClientMaySendFromInsideItsCallback) {
+    AnsweringClient client;
+    PacketSerial packet(&client, [](ISerialClient* inner) { return std::make_unique<LoopBack>(inner); });
+    ASSERT_TRUE(packet.open(0, nullptr));
+    ASSERT_TRUE(sendBytes(packet, bytesOf("ping")));
+    EXPECT_EQ(client.received, (std::vector<Bytes>{bytesOf("ping"), client.answer}));
+    // Reassembly goes on as before afterwards.
+    client.received.clear();
+    client.received.emplace_back();
+    ASSERT_TRUE(sendBytes(packet, bytesOf("again")));
+    EXPECT_EQ(client.received, (std::vector<Bytes>{{}, bytesOf("again")}));
 }
