@@ -225,7 +225,8 @@ HRESULT Tester::GetStatus(BSTR* status) {
         const std::int32_t now = platform::tickMs();
         const std::int32_t deadline = data_.deadline;
         if (deadline > now) {
-            const std::int32_t seconds = (deadline - now) / 1000;
+            // Once the clock has wrapped negative the difference can exceed 32 bits.
+            const std::int64_t seconds = (std::int64_t{deadline} - now) / 1000;
             if (seconds != 0) text += " (Timeout in " + std::to_string(seconds) + " sec)";
         }
         return storeText(text, status);

@@ -510,6 +510,22 @@ TEST_F(TesterFrame, DispatchCountsOneTypeInfoAndRejectsOtherIndexes) {
     EXPECT_EQ(info, nullptr);
 }
 
+TEST(ParameterReading, ATrueBoolIsAllSixteenBitsAndANullTextIsEmpty) {
+    const std::vector<std::pair<VARIANT_BOOL, bool>> bools = {
+        {VARIANT_TRUE, true}, {VARIANT_FALSE, false}, {1, false}, {0x7FFF, false}, {-2, false}};
+    for (const auto& [raw, expected] : bools) {
+        Value v = Value::raw(VT_BOOL);
+        v.get().boolVal = raw;
+        EXPECT_EQ(boolOf(v.get()), expected) << raw;
+    }
+    Value nullText = Value::raw(VT_BSTR);
+    EXPECT_EQ(textOf(nullText.get()), "");
+    EXPECT_TRUE(isText(nullText.get()));
+    EXPECT_FALSE(isInteger(Value(2.0).get())) << "no conversion between types";
+    EXPECT_FALSE(isDouble(Value(2).get()));
+    EXPECT_EQ(elementCount(nullptr), 0u);
+}
+
 TEST(ModuleLocks, EachLiveTesterHoldsOne) {
     const long before = ModuleLock::count();
     ITester3* first = makeTester<ProbeTester>();
