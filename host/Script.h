@@ -47,18 +47,24 @@ struct Script {
     std::vector<Step> steps;
 };
 
+// A text as messages show it: control characters, the NUL byte included,
+// as \xNN, so that a word of binary junk neither ends the message early nor
+// drives the terminal.
+std::string printableText(std::string_view text);
+
 // A script that cannot be run: its file, the line, and what is wrong.
 class ScriptError : public std::runtime_error {
 public:
     ScriptError(const std::string& file, int line, const std::string& message)
-        : std::runtime_error(file + ":" + std::to_string(line) + ": " + message) {}
-    explicit ScriptError(const std::string& message) : std::runtime_error(message) {}
+        : std::runtime_error(printableText(file + ":" + std::to_string(line) + ": " + message)) {}
+    explicit ScriptError(const std::string& message) : std::runtime_error(printableText(message)) {}
 };
 
 // Parses a script's text; throws ScriptError naming `fileName` and the line.
 Script parseScript(std::string_view text, const std::filesystem::path& fileName);
 
-// Reads and parses a script file; a file that cannot be read is a ScriptError.
+// Reads and parses a script file; a file that cannot be read, or that holds
+// no step at all, is a ScriptError.
 Script readScript(const std::filesystem::path& file);
 
 // The result state's name as scripts write it ("passed", ...), and back.

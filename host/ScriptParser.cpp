@@ -242,7 +242,28 @@ Script readScript(const std::filesystem::path& file) {
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw ScriptError(displayName(file) + ": cannot read the script file");
-    return parseScript(text.str(), file);
+    Script script = parseScript(text.str(), file);
+    // An empty file, or the wrong one, must not pass as a run with nothing in it.
+    if (script.steps.empty())
+        throw ScriptError(displayName(file) + ": the script has no steps (only blank lines and comments)");
+    return script;
+}
+
+std::string printableText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+            continue;
+        }
+        static constexpr char digits[] = "0123456789abcdef";
+        out += "\\x";
+        out += digits[byte >> 4];
+        out += digits[byte & 0xF];
+    }
+    return out;
 }
 
 std::string_view stateName(ActionResult state) {

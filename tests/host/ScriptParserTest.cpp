@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 Step only(const char* line) {
@@ -143,6 +145,18 @@ INSTANTIATE_TEST_SUITE_P(Script, BadLines, testing::Values(
     BadLine{"link scanf expect [1] 2", "dir/bad.varnel:1: unexpected '2' after the expectation"},
     BadLine{R"(link scanf expect ["\q"])", "dir/bad.varnel:1: unknown escape \\q in an expected text (\\n \\r \\t \\0 \\\\ \\\" \\')"}));
 
+// Binary junk: a NUL must not end the message early, and control
+// characters are shown, not sent to the terminal.
+TEST(ScriptParser, ShowsControlCharactersOfAWordAsEscapes) {
+    constexpr std::string_view junk("\x7f" "ELF\x02\0\x1b" "c open\n", 14);
+    try {
+        parseScript(junk, "junk.varnel");
+        FAIL();
+    } catch (const ScriptError& error) {
+        EXPECT_EQ(std::string(error.what()), "junk.varnel:1: '\\x7fELF\\x02\\x00\\x1bc' is not a tester instance name");
+    }
+}
+
 TEST(ScriptParser, SkipsAByteOrderMark) {
     const Script script = parseScript("\xEF\xBB\xBFlink open\n", "s.varnel");
     ASSERT_EQ(script.steps.size(), 1u);
@@ -157,6 +171,26 @@ TEST(ScriptParser, ReportsAFileThatCannotBeRead) {
     } catch (const ScriptError& error) {
         EXPECT_EQ(std::string(error.what()), "no/such/script.varnel: cannot read the script file");
     }
+}
+
+// A file without steps (empty, or only comments) is bad input, not a run
+// that passes with nothing in it.
+TEST(ScriptParser, ReportsAFileWithoutSteps) {
+    const std::filesystem::path file = "no-steps-test.varnel"; // in the build folder, where the test runs
+    for (const char* text : {"", "\n  \n# only a comment\n"}) {
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out << text;
+        }
+        try {
+            readScript(file);
+            FAIL() << "accepted: '" << text << "'";
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      file.generic_string() + ": the script has no steps (only blank lines and comments)");
+        }
+    }
+    std::filesystem::remove(file);
 }
 
 TEST(ScriptParser, ReportsAFolderGivenAsAScript) {
