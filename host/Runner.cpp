@@ -166,7 +166,7 @@ void Runner::keepAborting() {
     }
 }
 
-void Runner::runStep(const Step& step, std::vector<Instance>& instances, const std::string& directory,
+void Runner::runStep(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
                      StepOutcome& outcome) {
     Instance* instance = nullptr;
     for (auto& candidate : instances)
@@ -183,7 +183,7 @@ void Runner::runStep(const Step& step, std::vector<Instance>& instances, const s
         if (made.object) {
             const auto sink = ComPtr<ITesterHost>::adopt(new InstanceLog(step.instance, printer_));
             made.object->SetHost(sink.get());
-            Bstr folder(platform::bstrFromNarrow(directory));
+            Bstr folder(platform::bstrFromPath(directory));
             made.object->SetScriptDirectory(folder.get());
             SafeArray parameters = variantArray(step.parameters);
             VARIANT_BOOL ok = VARIANT_FALSE;
@@ -243,7 +243,7 @@ ScriptOutcome Runner::run(const Script& script) {
     outcome.script = &script;
     outcome.steps.resize(script.steps.size());
     const std::string file = script.file.generic_string();
-    const std::string directory = std::filesystem::absolute(script.file).parent_path().string();
+    const std::filesystem::path directory = std::filesystem::absolute(script.file).parent_path();
     printer_.print("=== " + file);
 
     std::vector<Instance> instances;

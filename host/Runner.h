@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,7 +66,7 @@ public:
 private:
     struct Instance;
 
-    void runStep(const Step& step, std::vector<Instance>& instances, const std::string& directory,
+    void runStep(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
                  StepOutcome& outcome);
     void setRunning(ITester* tester);
     void keepAborting();

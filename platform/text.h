@@ -5,6 +5,7 @@
 
 #include "platform/automation.h"
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,10 @@ std::string narrowFromBstr(BSTR text);
 
 // A new BSTR holding the 8-bit text; null when memory runs out.
 BSTR bstrFromNarrow(std::string_view text);
+
+// A new BSTR holding a file path, from the path's own native form (the
+// narrow form of a path need not be in the ANSI code page); null when
+// memory runs out.
+BSTR bstrFromPath(const std::filesystem::path& path);
 
 } // namespace platform

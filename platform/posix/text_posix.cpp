@@ -78,4 +78,6 @@ BSTR bstrFromNarrow(std::string_view text) {
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
+BSTR bstrFromPath(const std::filesystem::path& path) { return bstrFromNarrow(path.native()); }
+
 } // namespace platform

@@ -22,4 +22,9 @@ BSTR bstrFromNarrow(std::string_view text) {
     return out;
 }
 
+BSTR bstrFromPath(const std::filesystem::path& path) {
+    const std::wstring& native = path.native(); // UTF-16, as a BSTR holds it
+    return SysAllocStringLen(native.data(), static_cast<UINT>(native.size()));
+}
+
 } // namespace platform

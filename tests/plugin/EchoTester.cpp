@@ -10,7 +10,7 @@
 
 namespace {
 
-enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory, LateInterrupt };
+enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory, LateInterrupt, DirectoryFound };
 
 } // namespace
 
@@ -29,6 +29,9 @@ EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") 
               "Raises the interrupt signal in the host and waits for its Abort before the action starts, as a "
               "Ctrl-C just before the start would; then waits like 'wait'",
               {"int seconds"}, {});
+    addAction(DirectoryFound, "directoryFound",
+              "Returns whether the script directory, in the 8-bit text this tester holds it in, names a folder", {},
+              {"bool found"});
 }
 
 // "lateInterrupt": the host's Abort arrives before the frame clears the abort
@@ -74,6 +77,11 @@ ActionResult EchoTester::executeAction(std::uint32_t actionId, std::uint32_t cou
     case Directory:
         addResult(std::filesystem::path(scriptDirectory()).filename().string());
         return ActionResult::Passed;
+    case DirectoryFound: {
+        std::error_code error;
+        addResult(std::filesystem::is_directory(std::filesystem::path(scriptDirectory()), error));
+        return ActionResult::Passed;
+    }
     default:
         return ActionResult::Error;
     }
