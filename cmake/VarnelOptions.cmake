@@ -15,3 +15,12 @@ if(VARNEL_SANITIZE)
     -fno-sanitize-recover=undefined)
   target_link_options(varnel_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Rebuilds in other folders (a second checkout, a clean clone) reuse earlier
+# compilations when ccache is installed; paths below the parent folder are
+# hashed relative to the build folder.
+find_program(VARNEL_CCACHE ccache)
+if(VARNEL_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${VARNEL_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${VARNEL_CCACHE})
+endif()

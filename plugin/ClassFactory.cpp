@@ -1,7 +1,7 @@
 #include "plugin/ClassFactory.h"
 
 #include "plugin/VarnelCreator.h"
-#include "tester/ModuleLock.h"
+#include "com/ModuleLock.h"
 
 #include <iterator>
 #include <mutex>

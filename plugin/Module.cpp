@@ -5,7 +5,7 @@
 #include "plugin/ClassFactory.h"
 #include "plugin/Testers.h"
 #include "plugin/VarnelPlugin.h"
-#include "tester/ModuleLock.h"
+#include "com/ModuleLock.h"
 
 extern "C" HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     try {

@@ -4,7 +4,7 @@
 
 #include "links/SerialCreator.h"
 #include "serial/Serial.h"
-#include "tester/ComObject.h"
+#include "com/ComObject.h"
 
 namespace {
 

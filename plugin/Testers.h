@@ -3,7 +3,7 @@
 // their own.
 #pragma once
 
-#include "host/quillon.h"
+#include "quillon/quillon.h"
 
 #include <span>
 

@@ -1,7 +1,7 @@
 #include "plugin/VarnelCreator.h"
 
-#include "plugin/ComAggregate.h"
-#include "tester/ComObject.h"
+#include "com/ComAggregate.h"
+#include "com/ComObject.h"
 
 TypeInfoHolder& varnelCreatorTypeInfo() {
     static TypeInfoHolder holder(LIBID_VarnelPluginLib, VarnelPluginLibMajor, VarnelPluginLibMinor,

@@ -3,7 +3,7 @@
 // tester it makes is independent of it and may outlive it.
 #pragma once
 
-#include "tester/DispatchOf.h"
+#include "com/DispatchOf.h"
 #include "plugin/Testers.h"
 #include "plugin/VarnelPlugin.h"
 

@@ -2,7 +2,8 @@
 // library VarnelPluginLib (VarnelPlugin.idl) describes them.
 #pragma once
 
-#include "host/quillon.h"
+#include "com/ServerEntryPoints.h"
+#include "quillon/quillon.h"
 
 inline constexpr CLSID CLSID_VarnelCreator = {0xFA7CD81B, 0xD2EA, 0x4134, {0x94, 0x81, 0xB0, 0x9E, 0x99, 0x8F, 0x2B, 0x34}};
 inline constexpr GUID LIBID_VarnelPluginLib = {0x253B1681, 0x1ADF, 0x42A9, {0x8C, 0xDD, 0x8A, 0x21, 0x52, 0x9B, 0x5F, 0x00}};
@@ -16,13 +17,3 @@ struct IVarnelCreator : IDispatch {
 protected:
     ~IVarnelCreator() = default;
 };
-
-// The entry points every in-process server exports.
-extern "C" {
-HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
-HRESULT STDMETHODCALLTYPE DllCanUnloadNow();
-HRESULT STDMETHODCALLTYPE DllRegisterServer();
-HRESULT STDMETHODCALLTYPE DllUnregisterServer();
-}
-using DllGetClassObjectFunction = HRESULT(STDMETHODCALLTYPE*)(REFCLSID, REFIID, void**);
-using DllEntryFunction = HRESULT(STDMETHODCALLTYPE*)();

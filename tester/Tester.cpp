@@ -2,9 +2,9 @@
 
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "tester/ComError.h"
+#include "com/ComError.h"
 #include "tester/Parameters.h"
-#include "tester/TypeInfoHolder.h"
+#include "com/TypeInfoHolder.h"
 
 #include <cstdarg>
 #include <cstdint>

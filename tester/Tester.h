@@ -4,9 +4,9 @@
 // printf-like formatter over action parameters.
 #pragma once
 
-#include "host/quillon.h"
-#include "tester/ActionResult.h"
-#include "tester/DispatchOf.h"
+#include "quillon/quillon.h"
+#include "quillon/ActionResult.h"
+#include "com/DispatchOf.h"
 #include "tester/TesterData.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The state block every tester owns.
 #pragma once
 
-#include "host/quillon.h"
+#include "quillon/quillon.h"
 #include "tester/ActionInfo.h"
 
 #include <atomic>

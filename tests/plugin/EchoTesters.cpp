@@ -1,7 +1,7 @@
 // The tester table of the test plug-in: 0 the echo tester; 1 a slot with no
 // tester, as the plug-in has for a tester not built yet.
 #include "plugin/Testers.h"
-#include "tester/ComObject.h"
+#include "com/ComObject.h"
 #include "tests/plugin/EchoTester.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "../support/ScriptedLink.h"
 #include "../support/Variants.h"
 #include "serial/Serial.h"
-#include "tester/ComObject.h"
+#include "com/ComObject.h"
 
 #include <gtest/gtest.h>
 

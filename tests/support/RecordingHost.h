@@ -1,7 +1,7 @@
 // A host log sink for tests: records every line with its level.
 #pragma once
 
-#include "host/quillon.h"
+#include "quillon/quillon.h"
 #include "platform/text.h"
 
 #include <atomic>

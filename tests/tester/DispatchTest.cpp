@@ -4,7 +4,7 @@
 // same name), and a tester's IDispatch works once the library is registered.
 #include "ProbeTester.h"
 
-#include "host/quillon.h"
+#include "quillon/quillon.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/text.h"
-#include "tester/ComObject.h"
+#include "com/ComObject.h"
 #include "tester/Tester.h"
 
 #include <gtest/gtest.h>

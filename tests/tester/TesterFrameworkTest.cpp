@@ -5,8 +5,8 @@
 #include "../support/RecordingHost.h"
 #include "../support/Variants.h"
 #include "platform/clock.h"
-#include "tester/ComError.h"
-#include "tester/ModuleLock.h"
+#include "com/ComError.h"
+#include "com/ModuleLock.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // its problem and the step's log lines, a step that did not run is skipped.
 #pragma once
 
-#include "host/Runner.h"
+#include "varnel/Runner.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // The script language: what each kind of line becomes, and the message for
 // each kind of mistake, with its file and line.
-#include "host/Script.h"
-#include "host/Values.h"
+#include "varnel/Script.h"
+#include "varnel/Values.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Script values and the automation values the testers take and give.
 #pragma once
 
-#include "host/ComPtr.h"
-#include "host/Script.h"
+#include "com/ComPtr.h"
+#include "varnel/Script.h"
 
 #include <string>
 #include <variant>

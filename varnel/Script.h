@@ -10,7 +10,7 @@
 //   link delete
 #pragma once
 
-#include "tester/ActionResult.h"
+#include "quillon/ActionResult.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -9,7 +9,7 @@
 //   3, 'two', one         ->  Integer 3, String "two", String "one"
 #pragma once
 
-#include "host/Values.h"
+#include "varnel/Values.h"
 
 #include <stdexcept>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "tester/ModuleLock.h"
+#include "com/ModuleLock.h"
 
 #include <atomic>
 

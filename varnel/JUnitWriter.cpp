@@ -1,4 +1,4 @@
-#include "host/JUnitWriter.h"
+#include "varnel/JUnitWriter.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "platform/automation.h"
-#include "tester/ModuleLock.h"
+#include "com/ModuleLock.h"
 
 #include <atomic>
 #include <utility>

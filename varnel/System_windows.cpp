@@ -1,7 +1,7 @@
 // Our host on Windows: COM started for free threading, and creators found
 // the way the Quillon host finds them, through the registry's list of tester
 // creators, each made from its program identifier.
-#include "host/Plugin.h"
+#include "varnel/Plugin.h"
 #include "platform/windows/utf8_windows.h"
 
 #include <windows.h>

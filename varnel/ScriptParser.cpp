@@ -1,7 +1,7 @@
 // The script language, line by line. A line is a sequence of tokens:
 // bare words, numbers, quoted texts, '[' and ']'; '#' outside quotes starts
 // a comment.
-#include "host/Script.h"
+#include "varnel/Script.h"
 
 #include <cctype>
 #include <cerrno>

@@ -5,7 +5,7 @@
 
 #include "platform/automation.h"
 #include "platform/typeinfo.h"
-#include "tester/ModuleLock.h"
+#include "com/ModuleLock.h"
 
 class TypeInfoHolder {
 public:

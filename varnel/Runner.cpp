@@ -1,6 +1,6 @@
-#include "host/Runner.h"
+#include "varnel/Runner.h"
 
-#include "host/UntypedDispatch.h"
+#include "com/UntypedDispatch.h"
 #include "platform/text.h"
 
 #include <chrono>

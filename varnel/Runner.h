@@ -4,10 +4,10 @@
 // and values against what the script expects.
 #pragma once
 
-#include "host/LogPrinter.h"
-#include "host/Plugin.h"
-#include "host/Script.h"
-#include "host/Values.h"
+#include "varnel/LogPrinter.h"
+#include "varnel/Plugin.h"
+#include "varnel/Script.h"
+#include "varnel/Values.h"
 
 #include <atomic>
 #include <condition_variable>

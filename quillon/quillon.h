@@ -1,6 +1,6 @@
 // The Quillon host's interfaces, as the plug-in and our host program call
 // and implement them. The slot order of every interface matches the host's
-// type library QuillonLib (host/QuillonLib.idl); a test under Wine checks
+// type library QuillonLib (quillon/QuillonLib.idl); a test under Wine checks
 // each method's table offset against the type library.
 #pragma once
 

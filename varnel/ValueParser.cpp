@@ -1,7 +1,7 @@
-#include "host/ValueParser.h"
+#include "varnel/ValueParser.h"
 
-#include "host/UntypedDispatch.h"
-#include "host/quillon.h"
+#include "com/UntypedDispatch.h"
+#include "quillon/quillon.h"
 #include "platform/text.h"
 
 #include <nlohmann/json.hpp>

@@ -1,12 +1,15 @@
-#include "host/Plugin.h"
+#include "varnel/Plugin.h"
 
-#include "host/Values.h"
+#include "varnel/Values.h"
 #include "platform/text.h"
-#include "plugin/VarnelPlugin.h"
+#include "com/ServerEntryPoints.h"
 
 #include <cstdio>
 
 namespace {
+
+// The class a plug-in file is asked for: the Varnel creator (Morvane.VarnelCreator).
+constexpr CLSID varnelCreatorClass = {0xFA7CD81B, 0xD2EA, 0x4134, {0x94, 0x81, 0xB0, 0x9E, 0x99, 0x8F, 0x2B, 0x34}};
 
 std::string text(BSTR value) { return platform::narrowFromBstr(value); }
 
@@ -70,7 +73,7 @@ Plugin Plugin::loadFile(const std::filesystem::path& file) {
         reinterpret_cast<DllGetClassObjectFunction>(plugin.library_.symbol("DllGetClassObject"));
     if (!getClassObject) throw PluginError(name + " is not a plug-in: it exports no DllGetClassObject");
     ComPtr<IClassFactory> factory;
-    HRESULT hr = getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid());
+    HRESULT hr = getClassObject(varnelCreatorClass, IID_IClassFactory, factory.putVoid());
     if (FAILED(hr) || !factory)
         throw PluginError("the plug-in " + name + " has no class object for the creator (" + hresultText(hr) + ")");
     ComPtr<ITesterCreator> creator;

@@ -1,4 +1,4 @@
-#include "host/LogPrinter.h"
+#include "varnel/LogPrinter.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,11 +5,11 @@
 // Exit status: 0 when every step met its expectation, 1 when one did not
 // (or the run was interrupted), 2 for bad input: a script that cannot be
 // read or run, or a plug-in that cannot be loaded.
-#include "host/JUnitWriter.h"
-#include "host/LogPrinter.h"
-#include "host/Plugin.h"
-#include "host/Runner.h"
-#include "host/ValueParser.h"
+#include "varnel/JUnitWriter.h"
+#include "varnel/LogPrinter.h"
+#include "varnel/Plugin.h"
+#include "varnel/Runner.h"
+#include "varnel/ValueParser.h"
 #include "platform/interrupt.h"
 #include "platform/library.h"
 

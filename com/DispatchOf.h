@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/automation.h"
-#include "tester/TypeInfoHolder.h"
+#include "com/TypeInfoHolder.h"
 
 template <class Interface, TypeInfoHolder& (*typeInfo)()>
 class DispatchOf : public Interface {

@@ -2,8 +2,8 @@
 // they offer with all their help texts, and a way to make more of them.
 #pragma once
 
-#include "host/ComPtr.h"
-#include "host/quillon.h"
+#include "com/ComPtr.h"
+#include "quillon/quillon.h"
 #include "platform/library.h"
 
 #include <filesystem>

@@ -1,9 +1,9 @@
 // Our host's smaller units: matching and showing values, log lines and their
 // filter, the JUnit report, the value parser and its COM class.
-#include "host/JUnitWriter.h"
-#include "host/LogPrinter.h"
-#include "host/ValueParser.h"
-#include "host/Values.h"
+#include "varnel/JUnitWriter.h"
+#include "varnel/LogPrinter.h"
+#include "varnel/ValueParser.h"
+#include "varnel/Values.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>

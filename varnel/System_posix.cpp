@@ -1,6 +1,6 @@
 // Our host where there is no COM runtime to start and no registry: the
 // plug-in is loaded from its file only.
-#include "host/Plugin.h"
+#include "varnel/Plugin.h"
 
 ComRuntime::ComRuntime() = default;
 ComRuntime::~ComRuntime() = default;

@@ -1,4 +1,4 @@
-#include "host/Values.h"
+#include "varnel/Values.h"
 
 #include "platform/text.h"
 
