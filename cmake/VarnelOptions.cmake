@@ -10,6 +10,11 @@ if(WIN32)
   target_link_options(varnel_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
 
+if(VARNEL_SANITIZE_THREAD)
+  target_compile_options(varnel_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(varnel_options INTERFACE -fsanitize=thread)
+endif()
+
 if(VARNEL_SANITIZE)
   target_compile_options(varnel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)

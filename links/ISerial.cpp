@@ -2,16 +2,18 @@
 
 #include "links/BigEndian.h"
 #include "links/Encrypt.h"
+#include "links/EncryptedBlocks.h"
+
+#include "platform/pause.h"
 
 #include <chrono>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
 
-// How long a detached encryptor is kept alive, so that a send or receive
-// that read the pointer just before it was detached can finish with it.
+// How long a link waits after detaching its encryptor before it lets go of
+// it (on a key change and on destruction).
 constexpr std::chrono::milliseconds retirePause{1000};
 
 const char* onlineWord(bool online) { return online ? " online" : " offline"; }
@@ -23,7 +25,7 @@ ISerial::ISerial(ISerialClient* client) : client_(client) {}
 ISerial::~ISerial() { retireEncryptor(nullptr); }
 
 bool ISerial::send(const std::uint8_t* data, std::uint32_t length) {
-    const Encrypt* encryptor = encryptor_.load();
+    const SharedEncryptor encryptor = currentEncryptor();
     if (!encryptor) return write(data, length);
     if (length > UINT32_MAX - 4) return false; // the block's length would not fit its 32 bits
     std::vector<std::uint8_t> block;
@@ -40,10 +42,10 @@ std::string ISerial::getStatus() {
 }
 
 void ISerial::setEncryptionKey(const std::uint8_t* key, std::uint32_t length) {
-    std::unique_ptr<Encrypt> replacement;
+    SharedEncryptor replacement;
     if (length != 0) {
         try {
-            replacement = std::make_unique<Encrypt>(key, length);
+            replacement = std::make_shared<const Encrypt>(key, length);
         } catch (const std::bad_alloc&) {
             // Out of memory: the old key is still removed, and traffic goes plain.
         }
@@ -53,24 +55,18 @@ void ISerial::setEncryptionKey(const std::uint8_t* key, std::uint32_t length) {
 
 void ISerial::deliverReceived(const std::uint8_t* data, std::uint32_t length) {
     if (!client_) return;
-    if (!encryptor_.load()) {
-        client_->onDataReceived(this, data, length);
+    if (!currentEncryptor()) {
+        notifyReceived(data, length);
         return;
     }
-    // A run of encrypted blocks, each wholly inside this chunk; nothing is
-    // kept between chunks. The plaintext buffer serves every block.
-    std::vector<std::uint8_t> plain;
-    std::uint32_t position = 0;
-    while (length - position > 4) {
-        const std::uint32_t blockLength = loadBigEndian32(data + position);
-        position += 4;
-        if (blockLength > length - position) return;
+    std::vector<std::uint8_t> plain; // serves every block of the chunk
+    EncryptedBlocks blocks(data, length);
+    while (const auto block = blocks.next()) {
         // Read again for every block: a client may change the key from inside its callback.
-        const Encrypt* encryptor = encryptor_.load();
-        if (!encryptor || !encryptor->decrypt(data + position, blockLength, plain)) return;
+        const SharedEncryptor encryptor = currentEncryptor();
+        if (!encryptor || !encryptor->decrypt(block->ciphertext, block->length, plain)) return;
         // An empty block still hands the client a valid pointer.
-        client_->onDataReceived(this, blockLength != 0 ? plain.data() : data + position, blockLength);
-        position += blockLength;
+        notifyReceived(block->length != 0 ? plain.data() : block->ciphertext, block->length);
     }
 }
 
@@ -80,29 +76,77 @@ void ISerial::setStatus(const std::string& text) {
         name_ = text;
         statusText_ = name_ + onlineWord(online_.load());
     }
-    if (client_) client_->onStatusChanged(this);
+    notifyStatusChanged();
 }
 
 void ISerial::setOnline(bool value) {
     const bool previous = online_.exchange(value);
     if (client_) {
-        if (value && !previous) client_->onOnline();
-        if (!value && previous) client_->onOffline();
+        try {
+            if (value && !previous) client_->onOnline();
+            if (!value && previous) client_->onOffline();
+        } catch (...) {
+            // A client's failure is its own; the link's state stands.
+        }
     }
     {
+        // The word comes from the flag as it is now, not from `value`: when
+        // two threads change the state at once, the text ends as the flag does.
         const std::lock_guard lock(statusLock_);
-        statusText_ = name_ + onlineWord(value);
+        statusText_ = name_ + onlineWord(online_.load());
     }
-    if (client_) client_->onStatusChanged(this);
+    notifyStatusChanged();
 }
 
-void ISerial::retireEncryptor(std::unique_ptr<Encrypt> replacement) {
-    std::unique_ptr<Encrypt> retired(encryptor_.exchange(nullptr));
-    std::this_thread::sleep_until(std::chrono::steady_clock::now() + retirePause);
+void ISerial::reportTransmitted(const std::uint8_t* data, std::uint32_t length) noexcept {
+    if (!client_) return;
+    try {
+        client_->onDataTransmitted(this, data, length);
+    } catch (...) {
+    }
+}
+
+void ISerial::reportCommEvent(CommEvent event) noexcept {
+    if (!client_) return;
+    try {
+        client_->onCommEvent(this, event);
+    } catch (...) {
+    }
+}
+
+void ISerial::notifyReceived(const std::uint8_t* data, std::uint32_t length) noexcept {
+    try {
+        client_->onDataReceived(this, data, length);
+    } catch (...) {
+    }
+}
+
+void ISerial::notifyStatusChanged() noexcept {
+    if (!client_) return;
+    try {
+        client_->onStatusChanged(this);
+    } catch (...) {
+    }
+}
+
+ISerial::SharedEncryptor ISerial::currentEncryptor() const {
+    const std::lock_guard lock(encryptorLock_);
+    return encryptor_;
+}
+
+ISerial::SharedEncryptor ISerial::swapEncryptor(SharedEncryptor replacement) {
+    const std::lock_guard lock(encryptorLock_);
+    encryptor_.swap(replacement);
+    return replacement;
+}
+
+void ISerial::retireEncryptor(SharedEncryptor replacement) {
+    SharedEncryptor retired = swapEncryptor(nullptr);
+    platform::pause(retirePause);
     retired.reset();
     if (!replacement) return;
     // Only one key is ever installed at a time; anything found here was put
-    // by a concurrent call and gets the same grace period before it goes.
-    std::unique_ptr<Encrypt> displaced(encryptor_.exchange(replacement.release()));
-    if (displaced) std::this_thread::sleep_until(std::chrono::steady_clock::now() + retirePause);
+    // by a concurrent call and gets the same pause before it goes.
+    SharedEncryptor displaced = swapEncryptor(std::move(replacement));
+    if (displaced) platform::pause(retirePause);
 }

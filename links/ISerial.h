@@ -19,8 +19,8 @@ class Encrypt;
 class ISerial {
 public:
     explicit ISerial(ISerialClient* client);
-    // Detaches the encryptor, pauses 1000 ms so that threads still using it
-    // finish, then destroys it. A link's own destructor stops its threads first.
+    // Detaches the encryptor, pauses 1000 ms, then drops it. A link's own
+    // destructor stops its threads first.
     virtual ~ISerial();
     ISerial(const ISerial&) = delete;
     ISerial& operator=(const ISerial&) = delete;
@@ -40,7 +40,7 @@ public:
     std::string getStatus();
 
     // Installs a key (a copy of `length` bytes) or removes it when `length`
-    // is 0; the old encryptor is detached and destroyed after 1000 ms.
+    // is 0; the old encryptor is detached at once and dropped after 1000 ms.
     void setEncryptionKey(const std::uint8_t* key, std::uint32_t length);
 
 protected:
@@ -48,17 +48,31 @@ protected:
     void deliverReceived(const std::uint8_t* data, std::uint32_t length);
     void setStatus(const std::string& text);
     void setOnline(bool value);
-    ISerialClient* client() const { return client_; }
+
+    // The client's callbacks for the links' own use. A client that throws
+    // cannot end a link's thread: the exception stops at these calls.
+    void reportTransmitted(const std::uint8_t* data, std::uint32_t length) noexcept;
+    void reportCommEvent(CommEvent event) noexcept;
 
 private:
-    // Detaches the current encryptor, pauses so that threads still using it
-    // finish, destroys it, then installs `replacement` (which may be null).
-    void retireEncryptor(std::unique_ptr<Encrypt> replacement);
+    using SharedEncryptor = std::shared_ptr<const Encrypt>;
+
+    // Detaches the current encryptor, pauses, drops this link's reference to
+    // it, then installs `replacement` (which may be null). A send or receive
+    // that took the encryptor before it was detached keeps its own
+    // reference, so the pause is behaviour, not what keeps it alive.
+    void retireEncryptor(SharedEncryptor replacement);
+    void notifyReceived(const std::uint8_t* data, std::uint32_t length) noexcept;
+    void notifyStatusChanged() noexcept;
 
     std::atomic<bool> online_{false};
     ISerialClient* const client_; // not owned; may be null
     std::string statusText_ = "unknown offline";
     std::string name_ = "unknown";
-    std::atomic<Encrypt*> encryptor_{nullptr}; // owned; detached before it is destroyed
+    SharedEncryptor currentEncryptor() const;
+    SharedEncryptor swapEncryptor(SharedEncryptor replacement);
+
+    mutable std::mutex encryptorLock_; // guards encryptor_; held only to copy or swap it
+    SharedEncryptor encryptor_;        // read by sending and receiving threads, once per chunk or block
     std::mutex statusLock_; // guards name_ and statusText_; never held across a callback
 };

@@ -18,7 +18,7 @@ bool LoopBack::isOpen() { return isOnline(); }
 
 bool LoopBack::write(const std::uint8_t* data, std::uint32_t length) {
     if (!isOpen()) return false;
-    if (client()) client()->onDataTransmitted(this, data, length);
+    reportTransmitted(data, length);
     deliverReceived(data, length);
     return true;
 }

@@ -5,18 +5,16 @@
 // link it wraps, and owns it.
 #pragma once
 
+#include "links/FrameAssembler.h"
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
 
-#include <array>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class PacketSerial : public ISerial, public ISerialClient {
 public:
-    // The largest payload a frame may announce; a larger one is dropped.
-    static constexpr std::uint32_t maxPayload = 32763;
+    static constexpr std::uint32_t maxPayload = FrameAssembler::maxPayload;
 
     // Wraps a link that the factory makes from `innerTypeName`.
     PacketSerial(ISerialClient* client, const char* innerTypeName);
@@ -45,11 +43,6 @@ public:
     void onStatusChanged(ISerial* link) override;
 
 private:
-    void deliverFrame(std::uint32_t frameLength);
-
-    // Reassembly state, touched only by the wrapped link's receiving thread and by open.
-    std::uint32_t receivedCount_ = 0;           // bytes of the current frame so far, length field included
-    std::vector<std::uint8_t> payload_;         // grows to the largest frame seen, never shrinks
-    std::array<std::uint8_t, 4> lengthField_{}; // the current frame's length field as received
+    FrameAssembler assembler_; // touched only by the wrapped link's receiving thread and by open
     std::unique_ptr<ISerial> inner_;            // the wrapped link; null only when making it failed
 };

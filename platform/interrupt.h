@@ -1,16 +1,20 @@
 // The user's interrupt key (Ctrl-C), delivered to an ordinary thread rather
 // than in signal context, so the callback may take locks and call objects.
+// A second Ctrl-C quits the process from the handler itself, so it works
+// even while the first callback is stuck.
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace platform {
 
 class InterruptWatch {
 public:
-    // From now on each Ctrl-C calls `onInterrupt` on a thread of the watch's
-    // own; the program is no longer ended by it. One watch at a time.
-    explicit InterruptWatch(std::function<void()> onInterrupt);
+    // From now on the first Ctrl-C calls `onInterrupt` on a thread of the
+    // watch's own; the second writes `quitLine` to standard output and ends
+    // the process with `quitStatus` at once. One watch at a time.
+    InterruptWatch(std::function<void()> onInterrupt, std::string quitLine, int quitStatus);
     // Restores the previous handling; no callback runs after this returns.
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;

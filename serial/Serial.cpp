@@ -1,6 +1,7 @@
 #include "serial/Serial.h"
 
 #include "links/SerialCreator.h"
+#include "platform/pause.h"
 #include "tester/Parameters.h"
 
 #include <chrono>
@@ -10,8 +11,7 @@ namespace {
 
 constexpr std::uint32_t defaultTimeoutSeconds = 5;
 
-// Link threads may still be inside a callback when "delete" detaches the
-// link; they get this long to finish before the link is destroyed.
+// "delete" waits this long after detaching the link before letting go of it.
 constexpr auto linkDetachPause = std::chrono::milliseconds(1000);
 
 // How often "send" looks at the transmitted count.
@@ -79,9 +79,14 @@ Serial::~Serial() {
     detachLink();
 }
 
-std::unique_ptr<ISerial> Serial::detachLink() {
+std::shared_ptr<ISerial> Serial::detachLink() {
     std::lock_guard guard(queueLock_);
     return std::move(link_);
+}
+
+std::shared_ptr<ISerial> Serial::currentLink() {
+    std::lock_guard guard(queueLock_);
+    return link_;
 }
 
 std::unique_ptr<ISerial> Serial::createLink(const std::string& typeName) {
@@ -110,14 +115,16 @@ bool Serial::onNew(std::uint32_t count, const VARIANT* parameters) {
 }
 
 bool Serial::onDelete() {
-    const std::unique_ptr<ISerial> link = detachLink();
-    std::this_thread::sleep_for(linkDetachPause);
-    return link != nullptr; // destroyed, and so closed, on the way out
+    // An action still running on another thread keeps its own reference;
+    // the link is destroyed, and so closed, when the last one goes.
+    const std::shared_ptr<ISerial> link = detachLink();
+    platform::pause(linkDetachPause);
+    return link != nullptr;
 }
 
 std::string Serial::statusText() {
-    std::lock_guard guard(queueLock_);
-    return link_ ? link_->getStatus() : std::string();
+    const std::shared_ptr<ISerial> link = currentLink();
+    return link ? link->getStatus() : std::string();
 }
 
 Serial::TimedParameters Serial::leadingTimeout(std::uint32_t count, const VARIANT* parameters) {
@@ -127,7 +134,8 @@ Serial::TimedParameters Serial::leadingTimeout(std::uint32_t count, const VARIAN
 }
 
 ActionResult Serial::executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) {
-    if (!link_) {
+    const LinkInUse linkInUse(*this);
+    if (!actionLink_) {
         log(LogLevel::Error, "Serial: not open\n");
         return ActionResult::Error;
     }
@@ -145,12 +153,12 @@ ActionResult Serial::executeAction(std::uint32_t actionId, std::uint32_t count, 
 }
 
 ActionResult Serial::open(std::uint32_t count, const VARIANT* parameters) {
-    return link_->open(count, parameters) ? ActionResult::Passed : ActionResult::Error;
+    return actionLink_->open(count, parameters) ? ActionResult::Passed : ActionResult::Error;
 }
 
 ActionResult Serial::close() {
-    if (!link_->isOpen()) return ActionResult::Error;
-    return link_->close() ? ActionResult::Passed : ActionResult::Failed;
+    if (!actionLink_->isOpen()) return ActionResult::Error;
+    return actionLink_->close() ? ActionResult::Passed : ActionResult::Failed;
 }
 
 ActionResult Serial::send(std::uint32_t count, const VARIANT* parameters) {
@@ -159,7 +167,7 @@ ActionResult Serial::send(std::uint32_t count, const VARIANT* parameters) {
     const auto length = static_cast<std::uint32_t>(text.size());
     // Passes once the link has reported at least this many more bytes sent.
     const std::uint32_t target = transmittedCount_ + length;
-    if (!link_->send(reinterpret_cast<const std::uint8_t*>(text.data()), length)) return ActionResult::Error;
+    if (!actionLink_->send(reinterpret_cast<const std::uint8_t*>(text.data()), length)) return ActionResult::Error;
     setTimeout(timed.timeoutSeconds);
     while (transmittedCount_ < target && !aborted() && !timedOut()) std::this_thread::sleep_for(sendPollInterval);
     if (aborted()) return ActionResult::Aborted;
@@ -179,10 +187,11 @@ ActionResult Serial::setFlag(std::atomic<bool>& flag, const char* name, std::uin
 }
 
 ActionResult Serial::clearReceiveQueue() {
-    // Chunks that keep arriving less than the quiet time apart are all dropped.
+    // Chunks that keep arriving less than the quiet time apart are all
+    // dropped; Abort ends the wait for a line that never falls quiet.
     std::vector<std::uint8_t> dropped;
-    while (takeChunk(dropped, clearQueueQuietTime)) {
+    while (!aborted() && takeChunk(dropped, clearQueueQuietTime)) {
     }
     readPosition_ = currentChunk_.size();
-    return ActionResult::Passed;
+    return aborted() ? ActionResult::Aborted : ActionResult::Passed;
 }

@@ -48,6 +48,19 @@ protected:
     // Makes the link that "new" names; a seam for tests.
     virtual std::unique_ptr<ISerial> createLink(const std::string& typeName);
 
+    // Holds the link for the running action (or a test reading outside one),
+    // so that a "delete" on another thread cannot take it away meanwhile.
+    class LinkInUse {
+    public:
+        explicit LinkInUse(Serial& serial) : serial_(serial) { serial_.actionLink_ = serial_.currentLink(); }
+        ~LinkInUse() { serial_.actionLink_.reset(); }
+        LinkInUse(const LinkInUse&) = delete;
+        LinkInUse& operator=(const LinkInUse&) = delete;
+
+    private:
+        Serial& serial_;
+    };
+
     // The byte reader, on the action's thread under the deadline the action
     // armed: the next received byte, or 0 when the wait ended without one
     // (deadline, abort or closed link). peekByte leaves the byte unread.
@@ -81,14 +94,18 @@ private:
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
     bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);
-    // Takes the link away under the lock; the caller destroys it.
-    std::unique_ptr<ISerial> detachLink();
-    bool linkOpen() const { return link_ && link_->isOpen(); }
+    // Takes the link away under the lock; it is destroyed when the last
+    // holder lets go.
+    std::shared_ptr<ISerial> detachLink();
+    std::shared_ptr<ISerial> currentLink();
+    bool linkOpen() const { return actionLink_ && actionLink_->isOpen(); }
+    void reportCallbackFailure(const char* callback) noexcept;
     void traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length);
 
-    std::unique_ptr<ISerial> link_; // detached under queueLock_ before it is destroyed
+    std::shared_ptr<ISerial> link_;       // replaced and read under queueLock_
+    std::shared_ptr<ISerial> actionLink_; // the running action's own reference; action thread only
     std::atomic<std::uint32_t> transmittedCount_{0};
-    std::mutex queueLock_; // guards receiveQueue_, and link_ while it is replaced or its status read
+    std::mutex queueLock_; // guards receiveQueue_ and link_
     std::condition_variable receiveSignal_; // notified once per queued chunk
     std::deque<std::vector<std::uint8_t>> receiveQueue_;
     std::vector<std::uint8_t> currentChunk_; // action thread only

@@ -17,33 +17,59 @@ constexpr std::array<const char*, 9> commEventNames{"Break", "CTS",    "DSR",   
 
 } // namespace
 
-void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) {
-    if (!sinkData_) {
-        std::vector<std::uint8_t> chunk(data, data + length); // the link's bytes live only during this call
-        {
-            std::lock_guard guard(queueLock_);
-            receiveQueue_.push_back(std::move(chunk));
-        }
-        receiveSignal_.notify_one();
+// The callbacks run on link threads: nothing they throw may end such a
+// thread, so each reports its failure in a log line (if even that works)
+// and returns.
+void Serial::reportCallbackFailure(const char* callback) noexcept {
+    try {
+        log(LogLevel::Error, "Serial: %s failed", callback);
+    } catch (...) {
     }
-    if (logData_) traceBytes("Rx:", data, length);
+}
+
+void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) {
+    try {
+        if (!sinkData_) {
+            std::vector<std::uint8_t> chunk(data, data + length); // the link's bytes live only during this call
+            {
+                std::lock_guard guard(queueLock_);
+                receiveQueue_.push_back(std::move(chunk));
+            }
+            receiveSignal_.notify_one();
+        }
+        if (logData_) traceBytes("Rx:", data, length);
+    } catch (...) {
+        reportCallbackFailure("receiving");
+    }
 }
 
 void Serial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) {
     transmittedCount_ += length;
-    if (logData_) traceBytes("Tx:", data, length);
+    try {
+        if (logData_) traceBytes("Tx:", data, length);
+    } catch (...) {
+        reportCallbackFailure("transmitting");
+    }
 }
 
 void Serial::onCommEvent(ISerial*, CommEvent event) {
     const auto code = static_cast<std::uint32_t>(event);
-    if (code < commEventNames.size())
-        log(LogLevel::Trace, "'%s' Received", commEventNames[code]);
-    else
-        log(LogLevel::Trace, "Unknown event %d received", static_cast<int>(code));
+    try {
+        if (code < commEventNames.size())
+            log(LogLevel::Trace, "'%s' Received", commEventNames[code]);
+        else
+            log(LogLevel::Trace, "Unknown event %d received", static_cast<int>(code));
+    } catch (...) {
+        reportCallbackFailure("event");
+    }
 }
 
 void Serial::onStatusChanged(ISerial* link) {
-    log(LogLevel::Trace, "Status Changed %s", link->getStatus().c_str());
+    try {
+        log(LogLevel::Trace, "Status Changed %s", link->getStatus().c_str());
+    } catch (...) {
+        reportCallbackFailure("status");
+    }
 }
 
 void Serial::traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length) {

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "com/ComError.h"
+#include "com/ComPtr.h"
 #include "tester/Parameters.h"
 #include "com/TypeInfoHolder.h"
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 TypeInfoHolder& testerTypeInfo() {
     static TypeInfoHolder holder(LIBID_QuillonLib, QuillonLibTesterMajor, QuillonLibTesterMinor, IID_ITester3);
@@ -236,12 +238,13 @@ HRESULT Tester::GetStatus(BSTR* status) {
 }
 
 HRESULT Tester::SetHost(ITesterHost* host) {
-    if (host != data_.host) {
-        if (host) host->AddRef();
-        ITesterHost* previous = data_.host;
-        data_.host = host;
-        if (previous) previous->Release();
+    if (host) host->AddRef();
+    ComPtr<ITesterHost> previous;
+    {
+        const std::lock_guard guard(data_.hostLock);
+        previous = ComPtr<ITesterHost>::adopt(std::exchange(data_.host, host));
     }
+    previous.reset(); // released outside the lock: the host may call back
     try {
         log(LogLevel::Info, "Tester: '%s' Version '%s'", data_.name.c_str(), data_.version.c_str());
     } catch (...) {
@@ -291,8 +294,16 @@ HRESULT Tester::GetChildTester(ULONG index, ITester** tester) {
     return hr;
 }
 
+ComPtr<ITesterHost> Tester::currentHost() {
+    const std::lock_guard guard(data_.hostLock);
+    if (data_.host) data_.host->AddRef();
+    return ComPtr<ITesterHost>::adopt(data_.host);
+}
+
 void Tester::log(LogLevel level, const char* format, ...) {
-    ITesterHost* host = data_.host;
+    // A counted reference: SetHost on another thread may swap the host
+    // and release the old one while this line is on its way to it.
+    const ComPtr<ITesterHost> host = currentHost();
     if (!host) return;
     char buffer[1024];
     va_list arguments;
@@ -300,10 +311,9 @@ void Tester::log(LogLevel level, const char* format, ...) {
     std::vsnprintf(buffer, sizeof buffer, format, arguments);
     va_end(arguments);
     buffer[sizeof buffer - 1] = '\0';
-    BSTR text = platform::bstrFromNarrow(buffer);
-    if (!text) throw ComError(E_OUTOFMEMORY);
-    host->Log(static_cast<ULONG>(level), text);
-    SysFreeString(text);
+    const Bstr text(platform::bstrFromNarrow(buffer));
+    if (!text.get()) throw ComError(E_OUTOFMEMORY);
+    host->Log(static_cast<ULONG>(level), text.get());
 }
 
 void Tester::setTimeout(double seconds) {

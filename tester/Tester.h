@@ -6,6 +6,7 @@
 
 #include "quillon/quillon.h"
 #include "quillon/ActionResult.h"
+#include "com/ComPtr.h"
 #include "com/DispatchOf.h"
 #include "tester/TesterData.h"
 
@@ -97,6 +98,7 @@ protected:
     virtual std::uint32_t testerFlags();
 
 private:
+    ComPtr<ITesterHost> currentHost();
     void appendResult(VARIANT& value);
     const ActionInfo* actionAt(ULONG index) const;
 

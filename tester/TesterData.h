@@ -23,6 +23,7 @@ struct TesterData {
 
     std::string scriptDirectory = ".";
     std::vector<ActionInfo> actions;
+    std::mutex hostLock;         // guards host; never held across a call into the host
     ITesterHost* host = nullptr; // counted reference
     std::atomic<std::int32_t> deadline{0}; // clock tick the armed timeout ends at; 0 when none
     std::string name;

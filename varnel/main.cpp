@@ -15,7 +15,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -125,15 +124,12 @@ int run(const Options& options) {
         }
     }
 
-    std::atomic<int> interrupts{0};
-    platform::InterruptWatch watch([&] {
-        if (++interrupts > 1) {
-            printer.print("Interrupted again: quitting");
-            std::_Exit(exitQuit);
-        }
-        printer.print("Interrupted: aborting the running action (press Ctrl-C again to quit)");
-        runner.interrupt();
-    });
+    platform::InterruptWatch watch(
+        [&] {
+            printer.print("Interrupted: aborting the running action (press Ctrl-C again to quit)");
+            runner.interrupt();
+        },
+        "Interrupted again: quitting\n", exitQuit);
 
     std::vector<ScriptOutcome> outcomes;
     for (const auto& script : scripts) outcomes.push_back(runner.run(script));

@@ -1,5 +1,7 @@
 // SIGINT through a self-pipe: the handler only writes one byte, and a
 // thread of the watch reads it and runs the callback outside signal context.
+// The handler counts the signals itself and quits on the second, using only
+// async-signal-safe calls.
 #include "platform/interrupt.h"
 
 #include <cassert>
@@ -28,15 +30,26 @@ struct WatchState {
 
     int pipe[2] = {-1, -1};
     struct sigaction previous {};
+    std::string quitLine;
+    int quitStatus = 0;
     std::function<void()> onInterrupt;
     std::thread thread;
 };
 
 std::unique_ptr<WatchState> activeWatch;
 volatile std::sig_atomic_t writeEnd = -1;
+volatile std::sig_atomic_t interruptCount = 0;
+// Set before the handler is installed, read only by it.
+const WatchState* signalState = nullptr;
 
 extern "C" void onSignal(int) {
     const int savedErrno = errno;
+    interruptCount = interruptCount + 1; // only this handler writes it, and SIGINT is held while it runs
+    if (interruptCount >= 2 && signalState) {
+        const std::string& line = signalState->quitLine;
+        [[maybe_unused]] auto written = write(STDOUT_FILENO, line.data(), line.size());
+        _exit(signalState->quitStatus);
+    }
     const char byte = interruptByte;
     if (writeEnd >= 0) [[maybe_unused]] auto written = write(writeEnd, &byte, 1);
     errno = savedErrno;
@@ -54,15 +67,19 @@ void watchLoop(WatchState* state) {
 
 } // namespace
 
-InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) {
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupt, std::string quitLine, int quitStatus) {
     assert(!activeWatch && "one interrupt watch at a time");
     auto state = std::make_unique<WatchState>();
     state->onInterrupt = std::move(onInterrupt);
+    state->quitLine = std::move(quitLine);
+    state->quitStatus = quitStatus;
     if (pipe(state->pipe) != 0) return;
     fcntl(state->pipe[1], F_SETFL, fcntl(state->pipe[1], F_GETFL) | O_NONBLOCK);
     fcntl(state->pipe[0], F_SETFD, FD_CLOEXEC);
     fcntl(state->pipe[1], F_SETFD, FD_CLOEXEC);
     writeEnd = state->pipe[1];
+    interruptCount = 0;
+    signalState = state.get();
     state->thread = std::thread(watchLoop, state.get());
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -81,6 +98,7 @@ InterruptWatch::~InterruptWatch() {
     }
     state->thread.join();
     writeEnd = -1;
+    signalState = nullptr;
     activeWatch.reset();
 }
 

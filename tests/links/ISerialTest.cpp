@@ -1,6 +1,7 @@
 // What every link shares: the status text pair, the online flag, the
 // encrypted send and receive paths, and the pause when a key or a link goes.
 #include "LinkTestSupport.h"
+#include "tests/support/Pauses.h"
 
 #include <gtest/gtest.h>
 
@@ -101,15 +102,14 @@ TEST(ISerial, EncryptedBlocks) {
     EXPECT_EQ(client.lines(), (Lines{"link tx " + show(link.written.back().data(), 8), "peer rx \"ping\"",
                                      "peer tx " + show(peer.written.back().data(), 8), "link rx \"pong\""}));
 
-    const auto start = Clock::now();
     link.setEncryptionKey(nullptr, 0);
-    EXPECT_GE(Clock::now() - start, atLeastThePause) << "the key goes only after the pause";
     EXPECT_TRUE(sendBytes(link, bytesOf("hello world")));
     link.feed(fromHex("00"));
     EXPECT_EQ(client.lines(), (Lines{"link tx \"hello world\"", "link rx 00"}));
 }
 
 TEST(ISerial, KeyChangesAndDestructionPause) {
+    const FullPauses fullPauses;
     RecordingClient client;
     auto plain = std::make_unique<ScriptedLink>(&client);
     auto start = Clock::now();

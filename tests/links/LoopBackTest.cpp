@@ -44,14 +44,11 @@ TEST(LoopBack, EncryptedRoundTrip) {
               (Lines{"loop tx 0000000bfe7994b3d45fd8e90f79db", "loop rx \"hello world\"", "loop tx 00000000"}));
 }
 
-TEST(LoopBack, WorksWithoutAClientAndPausesAsItGoes) {
+TEST(LoopBack, WorksWithoutAClient) {
     auto link = std::make_unique<LoopBack>(nullptr);
     EXPECT_TRUE(link->open(0, nullptr));
     EXPECT_EQ(link->getStatus(), "unknown online");
     EXPECT_TRUE(sendBytes(*link, bytesOf("abc")));
     EXPECT_TRUE(link->close());
     EXPECT_EQ(link->getStatus(), "unknown offline");
-    const auto start = std::chrono::steady_clock::now();
-    link.reset();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
 }

@@ -72,9 +72,6 @@ TEST(SerialCreator, PacketWrapperMakesItsLinkThroughTheFactory) {
     EXPECT_FALSE(orphan->isOpen());
     EXPECT_FALSE(sendBytes(*orphan, bytesOf("abc")));
     EXPECT_FALSE(orphan->close());
-    // Even a link with nothing to stop pauses as it goes.
-    const auto start = std::chrono::steady_clock::now();
     orphan.reset();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_TRUE(client.lines().empty());
 }

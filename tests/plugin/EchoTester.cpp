@@ -20,7 +20,8 @@ EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") 
     addAction(State, "state", "Returns the result state given", {"int state"}, {});
     addAction(Log, "log", "Logs a text at a level", {"int level", "string text"}, {});
     addAction(Wait, "wait", "Waits until aborted or the time is up", {"int seconds"}, {});
-    addAction(Stubborn, "stubborn", "Waits the whole time, abort or not", {"int seconds"}, {});
+    addAction(Stubborn, "stubborn", "Waits the whole time, abort or not; Abort does not return before it ends",
+              {"int seconds"}, {});
     addAction(Parse, "parse", "Turns a text into values with the host's value parser", {"string text"},
               {"VARIANT[] the values"});
     addAction(Directory, "directory", "Returns the last part of the script directory", {}, {"string folder"});
@@ -48,6 +49,8 @@ HRESULT EchoTester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY*
 
 HRESULT EchoTester::Abort() {
     ++aborts_;
+    // Like a tester stuck in a driver call: Abort blocks while "stubborn" runs.
+    while (stubbornRunning_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return Tester::Abort();
 }
 
@@ -70,8 +73,12 @@ ActionResult EchoTester::executeAction(std::uint32_t actionId, std::uint32_t cou
     case Wait:
     case LateInterrupt:
         return wait(count, parameters, true);
-    case Stubborn:
-        return wait(count, parameters, false);
+    case Stubborn: {
+        stubbornRunning_ = true;
+        const ActionResult state = wait(count, parameters, false);
+        stubbornRunning_ = false;
+        return state;
+    }
     case Parse:
         return parse(count, parameters);
     case Directory:

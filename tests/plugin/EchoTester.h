@@ -25,4 +25,5 @@ private:
     ActionResult parse(std::uint32_t count, const VARIANT* parameters);
 
     std::atomic<int> aborts_{0}; // Abort calls so far
+    std::atomic<bool> stubbornRunning_{false};
 };

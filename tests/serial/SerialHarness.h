@@ -25,6 +25,7 @@ inline std::string taken(BSTR text) {
 
 class TestSerial : public Serial {
 public:
+    using Serial::LinkInUse;
     using Serial::peekByte;
     using Serial::readByte;
     ScriptedLink* scripted = nullptr; // while the tester owns it
@@ -105,6 +106,7 @@ public:
     }
     // Waits at most `seconds` for a received byte, outside any action.
     std::uint8_t peekWithin(double seconds) {
+        const TestSerial::LinkInUse linkInUse(serial());
         serial().setTimeout(seconds);
         return serial().peekByte();
     }

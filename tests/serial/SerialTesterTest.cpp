@@ -2,6 +2,7 @@
 // tear-down, the core actions, traffic lines, waitfor and scanf over a
 // scripted link, and the send/trace/receive path over the real loop-back.
 #include "SerialHarness.h"
+#include "tests/support/Pauses.h"
 
 #include <random>
 
@@ -121,7 +122,8 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
 
     // Delete while bytes keep arriving: the link is detached at once (the
     // status no longer reaches it while it still lives) and destroyed after
-    // the pause.
+    // the pause, at its real length.
+    const FullPauses fullPauses;
     h.link().startStreaming("noise");
     using Clock = std::chrono::steady_clock;
     std::atomic<bool> deleting{true}, destroyed{false}, sawDetached{false};

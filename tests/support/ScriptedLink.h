@@ -45,7 +45,7 @@ public:
     bool write(const std::uint8_t* data, std::uint32_t length) override {
         if (!acceptWrites) return false;
         written.emplace_back(data, data + length);
-        if (reportTransmitted && client()) client()->onDataTransmitted(this, data, length);
+        if (reportTransmitted) ISerial::reportTransmitted(data, length);
         return true;
     }
 
@@ -57,7 +57,7 @@ public:
     }
     void receive(std::string_view chunk) { feed(Bytes(chunk.begin(), chunk.end())); }
     void raise(CommEvent event) {
-        if (client()) client()->onCommEvent(this, event);
+        reportCommEvent(event);
     }
     // Delivers `chunk` about every millisecond until stopped.
     void startStreaming(std::string chunk) {

@@ -1,0 +1,54 @@
+// The serial tester while its link's threads run: the host swapped or
+// removed under a streaming link, an endless stream that only Abort ends,
+// and a failing host that cannot end a link thread.
+#include "SerialHarness.h"
+#include "com/ComPtr.h"
+#include "com/UntypedDispatch.h"
+
+#include <future>
+#include <new>
+
+using namespace std::chrono_literals;
+
+TEST_F(OpenSerial, HostSwappedAndRemovedWhileTheLinkStreams) {
+    RecordingHost other;
+    h.link().startStreaming("noise");
+    for (int i = 0; i < 200; ++i) {
+        h.tester->SetHost(i % 2 ? &h.host : &other);
+        h.tester->SetHost(nullptr);
+    }
+    h.link().stopStreaming();
+    h.tester->SetHost(&h.host);
+    EXPECT_EQ(other.references, 1u) << "every reference taken for a log line is given back";
+}
+
+TEST_F(OpenSerial, ClearReceiveQueueOnAnEndlessStreamEndsOnAbort) {
+    h.link().startStreaming("noise");
+    std::thread aborter = onceLogged("Action clearReceiveQueue start", [this] { h.tester->Abort(); });
+    auto cleared = std::async(std::launch::async, [this] { return h.execute(ClearReceiveQueue).state; });
+    ASSERT_EQ(cleared.wait_for(30s), std::future_status::ready) << "Abort did not end clearReceiveQueue";
+    EXPECT_EQ(cleared.get(), ActionResult::Aborted);
+    aborter.join();
+    h.link().stopStreaming();
+}
+
+namespace {
+// A host whose every log call throws, as one out of memory might.
+class FailingHost final : public UntypedDispatch<ITesterHost, IID_ITesterHost> {
+public:
+    HRESULT STDMETHODCALLTYPE Log(ULONG, BSTR) override { throw std::bad_alloc(); }
+};
+} // namespace
+
+TEST_F(OpenSerial, FailingHostCannotEndALinkThread) {
+    const auto failing = ComPtr<ITesterHost>::adopt(new FailingHost);
+    h.tester->SetHost(failing.get());
+    std::thread linkThread([this] {
+        h.link().receive("abc");
+        h.link().raise(CommEvent::DSR);
+        h.link().setStatus("scripted");
+    });
+    linkThread.join();
+    h.tester->SetHost(&h.host);
+    EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value("'abc'")}).state, ActionResult::Passed);
+}
