@@ -1,11 +1,11 @@
-# Run-time services of programs (our host, tests): loading shared libraries
-# and catching the interrupt key. The plug-in itself does not use them.
+# A run-time service of programs (our host, tests) that the plug-in does not
+# use: catching the interrupt key.
 if(WIN32)
-  add_library(varnel_runtime STATIC windows/library_windows.cpp windows/interrupt_windows.cpp)
+  add_library(varnel_runtime STATIC windows/interrupt_windows.cpp)
 else()
-  find_package(Threads REQUIRED)
-  add_library(varnel_runtime STATIC posix/library_posix.cpp posix/interrupt_posix.cpp)
-  target_link_libraries(varnel_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)
+  add_library(varnel_runtime STATIC posix/interrupt_posix.cpp)
 endif()
-target_link_libraries(varnel_runtime PRIVATE varnel_options)
+# Built on the platform seam: a program that links only this still finds the
+# library loader there.
+target_link_libraries(varnel_runtime PUBLIC varnel_platform Threads::Threads PRIVATE varnel_options)
 target_include_directories(varnel_runtime PUBLIC ${PROJECT_SOURCE_DIR})
