@@ -1,7 +1,8 @@
 // A COM object made as part of an aggregate: its interfaces delegate
 // IUnknown to the outer object, and the outer object holds the inner,
 // non-delegating IUnknown that controls the lifetime. T supplies
-// `void* findInterface(REFIID)` as for ComObject. Holds one module lock.
+// `void* findInterface(REFIID)` as for ComObject. Holds one module lock for
+// its whole lifetime, T's constructor and destructor included.
 #pragma once
 
 #include "platform/automation.h"
@@ -11,13 +12,10 @@
 #include <utility>
 
 template <class T>
-class ComAggregate final : public T {
+class ComAggregate final : private ModuleLockHolder, public T {
 public:
     template <class... Args>
-    ComAggregate(IUnknown* outer, Args&&... args) : T(std::forward<Args>(args)...), outer_(outer), inner_(*this) {
-        ModuleLock::acquire();
-    }
-    ~ComAggregate() override { ModuleLock::release(); }
+    ComAggregate(IUnknown* outer, Args&&... args) : T(std::forward<Args>(args)...), outer_(outer), inner_(*this) {}
     ComAggregate(const ComAggregate&) = delete;
     ComAggregate& operator=(const ComAggregate&) = delete;
 

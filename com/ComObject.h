@@ -1,7 +1,7 @@
 // The reference-counted COM object around a class that implements
 // interfaces: T supplies `void* findInterface(REFIID)` (the identity table,
 // in answer order) and ComObject supplies IUnknown. Each object holds one
-// module lock for its lifetime.
+// module lock for its whole lifetime, T's constructor and destructor included.
 #pragma once
 
 #include "platform/automation.h"
@@ -12,14 +12,10 @@
 #include <utility>
 
 template <class T>
-class ComObject final : public T {
+class ComObject final : private ModuleLockHolder, public T {
 public:
     template <class... Args>
-    explicit ComObject(Args&&... args) : T(std::forward<Args>(args)...) {
-        ModuleLock::acquire();
-    }
-
-    ~ComObject() override { ModuleLock::release(); }
+    explicit ComObject(Args&&... args) : T(std::forward<Args>(args)...) {}
 
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;

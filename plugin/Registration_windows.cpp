@@ -1,10 +1,9 @@
-// Registration on Windows: the class script (resource 102) written to and
-// removed from the registry with the module's path filled in, and the type
-// library (resource 1) registered and unregistered. Per-user registration,
-// asked for with "regsvr32 /n /i:user", writes the HKCR part under
-// HKCU\Software\Classes and registers the type library for the user where
-// the system offers that.
-#include "plugin/RegistryScript.h"
+// Registration on Windows: the keys of the registry table written and
+// removed, with the module's path filled in, and the type library (resource
+// 1) registered and unregistered. Per-user registration, asked for with
+// "regsvr32 /n /i:user", writes the HKCR part under HKCU\Software\Classes
+// and registers the type library for the user where the system offers that.
+#include "plugin/RegistryTable.h"
 #include "plugin/VarnelPlugin.h"
 #include "platform/windows/utf8_windows.h"
 
@@ -12,12 +11,10 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <iterator>
 #include <string>
-#include <utility>
 
 namespace {
-
-constexpr int classScriptResource = 102;
 
 // Set while DllInstall runs for a per-user installation.
 std::atomic<bool> perUserRegistration{false};
@@ -26,18 +23,14 @@ HRESULT fromWin32(LONG code) {
     return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(code));
 }
 
-std::wstring wide(const std::string& text) { return platform::wideFromUtf8(text); }
-std::string utf8(const std::wstring& text) { return platform::utf8FromWide(text); }
+std::wstring wide(std::string_view text) { return platform::wideFromUtf8(std::string(text)); }
 
 class RegKey {
 public:
     RegKey() = default;
-    explicit RegKey(HKEY key) : key_(key) {}
     ~RegKey() {
         if (key_) RegCloseKey(key_);
     }
-    RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-    RegKey& operator=(RegKey&&) = delete;
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
     HKEY get() const { return key_; }
@@ -67,118 +60,91 @@ std::wstring modulePath() {
     }
 }
 
-HRESULT loadScript(int resource, std::string& script) {
-    HMODULE module = thisModule();
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resource), L"REGISTRY");
-    if (!found) return HRESULT_FROM_WIN32(GetLastError());
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    if (!data) return HRESULT_FROM_WIN32(GetLastError());
-    script.assign(static_cast<const char*>(data), SizeofResource(module, found));
-    return S_OK;
+struct KeyLocation {
+    HKEY root;
+    std::wstring path;
+};
+
+// Where a key of the table lands: per-user registration moves the classes
+// to the user's own classes.
+KeyLocation locate(const RegistryKeyEntry& key) {
+    if (key.hive == RegistryHive::LocalMachine) return {HKEY_LOCAL_MACHINE, wide(key.path)};
+    if (perUserRegistration) return {HKEY_CURRENT_USER, L"Software\\Classes\\" + wide(key.path)};
+    return {HKEY_CLASSES_ROOT, wide(key.path)};
 }
 
-// The parsed class script with the module's path in it.
-HRESULT classScript(std::vector<RegistryRoot>& roots) {
-    std::string script;
-    HRESULT hr = loadScript(classScriptResource, script);
-    if (FAILED(hr)) return hr;
-    std::string path = utf8(modulePath());
-    for (std::size_t quote = path.find('\''); quote != std::string::npos; quote = path.find('\'', quote + 2))
-        path.insert(quote, 1, '\'');
-    try {
-        roots = parseRegistryScript(expandRegistryScript(script, {{"MODULE", path}}));
-    } catch (const RegistryScriptError&) {
-        return E_UNEXPECTED;
-    }
-    return S_OK;
+LONG ignoringAbsence(LONG code) { return code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : code; }
+
+LONG deleteTree(const KeyLocation& where) {
+    const LONG code = ignoringAbsence(RegDeleteTreeW(where.root, where.path.c_str()));
+    if (code != ERROR_SUCCESS) return code;
+    // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
+    return ignoringAbsence(RegDeleteKeyW(where.root, where.path.c_str()));
 }
 
-// Where a hive of the script lands: per-user registration moves the classes
-// root to the user's own classes.
-LONG openHive(const std::string& hive, bool forWriting, RegKey& out) {
-    if (hive == "HKCR" && perUserRegistration) {
-        const REGSAM access = KEY_READ | (forWriting ? KEY_WRITE : 0);
-        return RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, access, nullptr, out.put(),
-                               nullptr);
+// Deletes the key unless another program has put a subkey in it.
+LONG deleteUnlessInUse(const KeyLocation& where) {
+    DWORD subkeys = 0;
+    {
+        RegKey key;
+        const LONG code = RegOpenKeyExW(where.root, where.path.c_str(), 0, KEY_READ, key.put());
+        if (code != ERROR_SUCCESS) return ignoringAbsence(code);
+        const LONG query = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (query != ERROR_SUCCESS) return query;
     }
-    HKEY root = hive == "HKCR" ? HKEY_CLASSES_ROOT
-              : hive == "HKLM" ? HKEY_LOCAL_MACHINE
-              : hive == "HKCU" ? HKEY_CURRENT_USER
-                               : HKEY_USERS;
-    return RegOpenKeyExW(root, nullptr, 0, KEY_READ | (forWriting ? KEY_WRITE : 0), out.put());
+    return subkeys == 0 ? ignoringAbsence(RegDeleteKeyW(where.root, where.path.c_str())) : ERROR_SUCCESS;
 }
 
-LONG writeValue(HKEY key, const RegistryValue& value) {
-    const std::wstring name = wide(value.name);
-    const wchar_t* valueName = value.name.empty() ? nullptr : name.c_str();
-    if (value.isNumber) {
-        const DWORD number = value.number;
-        return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-    }
-    const std::wstring text = wide(value.text);
-    return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+LONG setText(HKEY key, const wchar_t* name, const std::wstring& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-LONG deleteTree(HKEY parent, const std::wstring& name) {
-    const LONG code = RegDeleteTreeW(parent, name.c_str());
-    if (code == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (code != ERROR_SUCCESS) return code;
-    // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
-    const LONG removed = RegDeleteKeyW(parent, name.c_str());
-    return removed == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : removed;
-}
-
-LONG registerKey(HKEY parent, const RegistryKey& key) {
-    const std::wstring name = wide(key.name);
-    if (key.rule == KeyRule::ForceRemove) {
-        const LONG code = deleteTree(parent, name);
+LONG writeKey(const RegistryKeyEntry& entry, const std::wstring& module) {
+    const KeyLocation where = locate(entry);
+    if (entry.rule == KeyRule::Rewritten) {
+        const LONG code = deleteTree(where);
         if (code != ERROR_SUCCESS) return code;
     }
-    RegKey opened;
-    LONG code = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, opened.put(),
-                                nullptr);
-    if (code != ERROR_SUCCESS) return code;
-    for (const auto& value : key.values)
-        if ((code = writeValue(opened.get(), value)) != ERROR_SUCCESS) return code;
-    for (const auto& subkey : key.subkeys)
-        if ((code = registerKey(opened.get(), subkey)) != ERROR_SUCCESS) return code;
+    RegKey key;
+    LONG code = RegCreateKeyExW(where.root, where.path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                                key.put(), nullptr);
+    if (code == ERROR_SUCCESS && !entry.defaultValue.empty())
+        code = setText(key.get(), nullptr, entry.defaultValue == modulePathValue ? module : wide(entry.defaultValue));
+    if (code == ERROR_SUCCESS && !entry.namedValue.empty())
+        code = setText(key.get(), wide(entry.namedValue).c_str(), wide(entry.namedValueData));
+    return code;
+}
+
+LONG removeKey(const RegistryKeyEntry& entry) {
+    switch (entry.rule) {
+    case KeyRule::Shared: return ERROR_SUCCESS;
+    case KeyRule::Rewritten: return deleteTree(locate(entry));
+    case KeyRule::Removed: return deleteUnlessInUse(locate(entry));
+    }
     return ERROR_SUCCESS;
 }
 
-LONG unregisterKey(HKEY parent, const RegistryKey& key) {
-    const std::wstring name = wide(key.name);
-    if (key.rule == KeyRule::ForceRemove) return deleteTree(parent, name);
-    DWORD subkeysLeft = 0;
-    {
-        RegKey opened;
-        LONG code = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | KEY_WRITE, opened.put());
-        if (code == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-        if (code != ERROR_SUCCESS) return code;
-        for (const auto& subkey : key.subkeys)
-            if ((code = unregisterKey(opened.get(), subkey)) != ERROR_SUCCESS) return code;
-        if (key.rule == KeyRule::NoRemove) return ERROR_SUCCESS;
-        code = RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeysLeft, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr);
-        if (code != ERROR_SUCCESS) return code;
-    }
-    if (subkeysLeft != 0) return ERROR_SUCCESS;
-    const LONG code = RegDeleteKeyW(parent, name.c_str());
-    return code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : code;
-}
-
-HRESULT applyScript(const std::vector<RegistryRoot>& roots, bool install) {
-    for (const auto& root : roots) {
-        RegKey hive;
-        LONG code = openHive(root.hive, true, hive);
+HRESULT writeKeys() {
+    const std::wstring module = modulePath();
+    if (module.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    for (const auto& entry : registration::keys) {
+        const LONG code = writeKey(entry, module);
         if (code != ERROR_SUCCESS) return fromWin32(code);
-        for (const auto& key : root.keys) {
-            code = install ? registerKey(hive.get(), key) : unregisterKey(hive.get(), key);
-            if (code != ERROR_SUCCESS) return fromWin32(code);
-        }
     }
     return S_OK;
+}
+
+// Subkeys before their parents; carries on past a failure so that as little
+// as possible is left, and reports the first.
+HRESULT removeKeys() {
+    LONG first = ERROR_SUCCESS;
+    for (auto entry = std::rbegin(registration::keys); entry != std::rend(registration::keys); ++entry) {
+        const LONG code = removeKey(*entry);
+        if (first == ERROR_SUCCESS) first = code;
+    }
+    return fromWin32(first);
 }
 
 // The per-user type-library calls, where this system has them.
@@ -242,12 +208,9 @@ HRESULT unregisterTypeLibrary() {
 
 extern "C" HRESULT STDMETHODCALLTYPE DllRegisterServer() {
     try {
-        std::vector<RegistryRoot> roots;
-        HRESULT hr = classScript(roots);
-        if (FAILED(hr)) return hr;
-        hr = applyScript(roots, true);
+        HRESULT hr = writeKeys();
         if (SUCCEEDED(hr)) hr = registerTypeLibrary();
-        if (FAILED(hr)) applyScript(roots, false); // leave nothing half written
+        if (FAILED(hr)) removeKeys(); // leave nothing half written
         return hr;
     } catch (...) {
         return E_UNEXPECTED;
@@ -256,10 +219,7 @@ extern "C" HRESULT STDMETHODCALLTYPE DllRegisterServer() {
 
 extern "C" HRESULT STDMETHODCALLTYPE DllUnregisterServer() {
     try {
-        std::vector<RegistryRoot> roots;
-        HRESULT hr = classScript(roots);
-        if (FAILED(hr)) return hr;
-        hr = applyScript(roots, false);
+        const HRESULT hr = removeKeys();
         const HRESULT typeLibrary = unregisterTypeLibrary();
         return FAILED(hr) ? hr : typeLibrary;
     } catch (...) {

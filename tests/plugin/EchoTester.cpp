@@ -10,7 +10,8 @@
 
 namespace {
 
-enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory, LateInterrupt, DirectoryFound };
+enum Action : std::uint32_t { Echo, State, Log, Wait, Stubborn, Parse, Directory, LateInterrupt, DirectoryFound,
+                              Farewell };
 
 } // namespace
 
@@ -33,6 +34,16 @@ EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") 
     addAction(DirectoryFound, "directoryFound",
               "Returns whether the script directory, in the 8-bit text this tester holds it in, names a folder", {},
               {"bool found"});
+    addAction(Farewell, "farewell", "Makes the tester's destructor log \"farewell\" to the host", {}, {});
+}
+
+EchoTester::~EchoTester() {
+    if (!farewell_) return;
+    try {
+        log(LogLevel::Info, "farewell");
+    } catch (...) {
+        // A destructor gives up the line rather than throw.
+    }
 }
 
 // "lateInterrupt": the host's Abort arrives before the frame clears the abort
@@ -89,6 +100,9 @@ ActionResult EchoTester::executeAction(std::uint32_t actionId, std::uint32_t cou
         addResult(std::filesystem::is_directory(std::filesystem::path(scriptDirectory()), error));
         return ActionResult::Passed;
     }
+    case Farewell:
+        farewell_ = true;
+        return ActionResult::Passed;
     default:
         return ActionResult::Error;
     }

@@ -1,0 +1,102 @@
+// The module lock is held for an object's whole life, its own destructor
+// included: a tester's destructor stops threads that run the module's code,
+// so DllCanUnloadNow must not answer S_OK before that destructor is over.
+#include "tests/plugin/PluginModule.h"
+#include "tests/support/Variants.h"
+
+#include "com/ComAggregate.h"
+#include "com/ComObject.h"
+#include "com/UntypedDispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+// Records the module's lock count as its own destructor sees it.
+class LockWatcher : public IUnknown {
+public:
+    explicit LockWatcher(long& seen) : seen_(seen) {}
+    virtual ~LockWatcher() { seen_ = ModuleLock::count(); }
+    void* findInterface(REFIID iid) noexcept {
+        return IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : nullptr;
+    }
+
+private:
+    long& seen_;
+};
+
+// An outer object that counts nothing: the test releases the inner part itself.
+class Outer final : public UntypedDispatch<IDispatch, IID_IDispatch> {};
+
+IUnknown* alone(long& seen) {
+    void* object = nullptr;
+    EXPECT_EQ(ComObject<LockWatcher>::create(IID_IUnknown, &object, seen), S_OK);
+    return static_cast<IUnknown*>(object);
+}
+
+IUnknown* aggregated(long& seen) {
+    static Outer outer;
+    void* inner = nullptr;
+    EXPECT_EQ(ComAggregate<LockWatcher>::create(&outer, &inner, seen), S_OK);
+    return static_cast<IUnknown*>(inner);
+}
+
+// The host's log sink. On the echo tester's "farewell", which its destructor
+// logs, it asks the plug-in whether it could be unloaded, as a host asking
+// from another thread at that moment would be answered.
+class UnloadProbe final : public UntypedDispatch<ITesterHost, IID_ITesterHost> {
+public:
+    explicit UnloadProbe(const PluginModule& plugin) : plugin_(plugin) {}
+
+    HRESULT STDMETHODCALLTYPE Log(ULONG, BSTR text) override {
+        if (platform::narrowFromBstr(text) == "farewell") answerInDestructor = plugin_.canUnloadNow();
+        return S_OK;
+    }
+
+    std::optional<HRESULT> answerInDestructor;
+
+private:
+    const PluginModule& plugin_;
+};
+
+constexpr ULONG farewellAction = 9; // its position in the echo tester's table
+
+} // namespace
+
+TEST(ModuleLock, IsHeldUntilTheWrappedDestructorHasRun) {
+    for (auto make : {alone, aggregated}) {
+        const long before = ModuleLock::count();
+        long seen = -1;
+        IUnknown* object = make(seen);
+        ASSERT_NE(object, nullptr);
+        EXPECT_EQ(ModuleLock::count(), before + 1);
+        object->Release();
+        EXPECT_EQ(seen, before + 1);
+        EXPECT_EQ(ModuleLock::count(), before);
+    }
+}
+
+TEST(TestPlugin, CannotUnloadWhileATesterIsBeingDestroyed) {
+    PluginModule plugin;
+    ASSERT_TRUE(plugin.load(VARNEL_TEST_PLUGIN_FILE)) << plugin.error;
+    UnloadProbe host(plugin);
+    {
+        ComRef<ITesterCreator1> creator = plugin.createCreator();
+        ASSERT_TRUE(creator);
+        ComRef<ITester> tester;
+        ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
+        creator.reset();
+        ASSERT_EQ(tester->SetHost(&host), S_OK);
+        ParameterArray none({});
+        SAFEARRAY* results = nullptr;
+        ULONG state = 0xDEADBEEF;
+        ASSERT_EQ(tester->ExecuteAction(farewellAction, none.get(), &results, &state), S_OK);
+        EXPECT_EQ(state, 0u);
+        EXPECT_FALSE(host.answerInDestructor);
+    }
+    ASSERT_TRUE(host.answerInDestructor) << "no farewell from the destructor";
+    EXPECT_EQ(*host.answerInDestructor, S_FALSE);
+    EXPECT_EQ(plugin.canUnloadNow(), S_OK);
+}
