@@ -22,7 +22,13 @@ TEST(Values, MatchByTypeAndValue) {
 
 TEST(Values, AreShownWithTheirType) {
     EXPECT_EQ(describe(ResultValue{std::int32_t{-3}}), "Integer -3");
-    EXPECT_EQ(describe(ResultValue{0.1}), "Double 0.1");
+    // Doubles in the shortest form that reads back, laid out as %g lays out that many digits.
+    const std::pair<double, const char*> doubles[] = {
+        {0.1, "Double 0.1"}, {2.5, "Double 2.5"}, {1e5, "Double 1e+05"}, {123456.0, "Double 123456"},
+        {1234500.0, "Double 1.2345e+06"}, {0.0001, "Double 0.0001"}, {1e-5, "Double 1e-05"},
+        {4294967296.0, "Double 4294967296"}, {1.0 / 3, "Double 0.3333333333333333"}, {-0.0, "Double -0"},
+        {5e-324, "Double 5e-324"}, {1e300 * 1e10, "Double inf"}};
+    for (const auto& [value, text] : doubles) EXPECT_EQ(describe(ResultValue{value}), text);
     EXPECT_EQ(describe(ResultValue{std::string("a\r\n\"b\"\x01")}), "String \"a\\r\\n\\\"b\\\"\\x01\"");
     EXPECT_EQ(describe(ResultValue{false}), "Bool false");
     EXPECT_EQ(describe(ResultValue{OtherValue{VT_DATE}}), "Value of type 7");
