@@ -4,8 +4,6 @@
 // checked as `varnel --list` shows them (tests/varnel/baselines/list.txt).
 #include "SerialHarness.h"
 
-#include <random>
-
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -254,20 +252,6 @@ TEST_F(OpenSerial, WaitforEndsOnAbortClosedLinkAndOutOfRangeTimeouts) {
     closer.join();
 }
 
-TEST_F(OpenSerial, WaitforWindowStaysWithinTheLongestTextOverMegabytesOfNoise) {
-    h.execute(LogData, {Value::boolean(false)});
-    std::mt19937 random(11);
-    std::string chunk;
-    for (int i = 0; i < 2 << 20; ++i) {
-        chunk += static_cast<char>('a' + random() % 26);
-        if (i % 50 == 0) chunk += "NEEDL";
-        if (chunk.size() >= 4096) h.link().receive(chunk), chunk.clear();
-    }
-    h.link().receive(chunk + "NEEDLE");
-    EXPECT_EQ(waitfor(120, "'NEEDLE' or 'PIN'").state, Passed);
-    EXPECT_EQ(h.serial().largestWaitforWindow(), 6u);
-}
-
 TEST_F(OpenSerial, ScanfThroughTheHost) {
     h.link().receive(" 12,-7 2.5word,rest\r"); // a scan set skips no white space
     Outcome outcome = scanf(5, "%d,%d %g %[a-z]%*s");
@@ -303,27 +287,6 @@ TEST_F(OpenSerial, ScanfThroughTheHost) {
     std::thread closer = onceLogged("Action scanf start", [&] { h.link().close(); });
     EXPECT_EQ(scanf(30, "%d %d").state, Failed);
     closer.join();
-}
-
-TEST_F(OpenSerial, RandomisedWaitforAndScanfKeepTheTesterUsable) {
-    h.execute(LogData, {Value::boolean(false)});
-    std::mt19937 random(4242);
-    const auto text = [&](const std::string& alphabet, std::size_t maxLength) {
-        std::string out(random() % (maxLength + 1), ' ');
-        for (char& c : out) c = alphabet[random() % alphabet.size()];
-        return out;
-    };
-    for (int round = 0; round < 12; ++round) {
-        h.link().receive(text("0123456789abcXYZ+-.eE ,;%'\r\n", 30));
-        // Deadlines of 0 and 1 second bound every case.
-        for (const Outcome& outcome : {h.execute(WaitforAt, {Value(0), Value(text("''()aborntdXY ", 20))}),
-                                       h.execute(ScanfAt, {Value(1), Value(text("%%duoxfgs[]^-*2\\n ,XY", 10))})}) {
-            EXPECT_EQ(outcome.hr, S_OK);
-            EXPECT_TRUE(outcome.state == Passed || outcome.state == Failed || outcome.state == Error);
-        }
-    }
-    h.link().receive("still usable");
-    EXPECT_EQ(waitfor(5, "'usable'").state, Passed);
 }
 
 } // namespace
