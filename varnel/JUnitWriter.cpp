@@ -1,5 +1,7 @@
 #include "varnel/JUnitWriter.h"
 
+#include "platform/utf8.h"
+
 #include <cstdio>
 
 namespace {
@@ -20,35 +22,13 @@ std::string joined(const std::vector<std::string>& lines) {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at `at` if it encodes a
-// character that XML 1.0 allows beyond ASCII, else 0. Testers log their
-// texts in their own 8-bit code page, so anything may arrive here.
+// The length of the UTF-8 sequence at `at` if it is well-formed and encodes
+// a character that XML 1.0 allows, else 0. Testers log their texts in their
+// own 8-bit code page, so anything may arrive here.
 std::size_t xmlCharacterLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    char32_t code = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF) return 0;       // over-long or beyond Unicode
-    if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
-    return length;
+    const platform::utf8::Sequence sequence = platform::utf8::decode(text, at);
+    const bool allowed = sequence.wellFormed && sequence.code != 0xFFFE && sequence.code != 0xFFFF;
+    return allowed ? sequence.length : 0;
 }
 
 void appendByteEscape(std::string& out, unsigned char c) {

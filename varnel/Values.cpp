@@ -2,9 +2,12 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
+#include <iterator>
 #include <new>
+#include <string_view>
 #include <type_traits>
 
 namespace {
@@ -31,16 +34,17 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+// The shortest text that reads back as the same double, laid out as "%g"
+// lays out that many significant digits (1e+05, 0.0001, 1.2345e+06).
 std::string number(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    // The shortest form that reads back the same.
-    for (int digits = 1; digits <= 17; ++digits) {
-        char shorter[32];
-        std::snprintf(shorter, sizeof shorter, "%.*g", digits, value);
-        if (std::strtod(shorter, nullptr) == value) return shorter;
-    }
-    return text;
+    char* end = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::scientific).ptr;
+    const std::string_view shortest(text, static_cast<std::size_t>(end - text));
+    const std::string_view mantissa = shortest.substr(0, shortest.find('e'));
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const int digits = static_cast<int>(std::count_if(mantissa.begin(), mantissa.end(), isDigit));
+    end = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::general, digits).ptr;
+    return std::string(text, end);
 }
 
 // The value a literal stands for; '*' stands for none.

@@ -1,5 +1,4 @@
-// Encryption on its own: the known vector, the block the Linux build made,
-// and the texts shown on failure.
+// Encryption on its own: the known vector and the block the Linux build made.
 #include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -40,13 +39,4 @@ TEST(Encrypt, BothBuildsMakeAndReadTheSameBlock) {
     Bytes plain;
     ASSERT_TRUE(encryptor.decrypt(stored.data() + 4, static_cast<std::uint32_t>(stored.size() - 4), plain));
     EXPECT_EQ(plain, message);
-}
-
-TEST(Encrypt, FailureTexts) {
-    using platform::CryptoStep;
-    EXPECT_EQ(encryptFailureText(CryptoStep::AcquireContext, 2148073494u), "CryptAcquireContext failed 2148073494");
-    EXPECT_EQ(encryptFailureText(CryptoStep::CreateHash, 87), "CryptCreateHash failed 87");
-    EXPECT_EQ(encryptFailureText(CryptoStep::DeriveKey, 0), "CryptDeriveKey failed 0");
-    EXPECT_EQ(encryptFailureText(CryptoStep::Cipher, 234), "CryptEncrypt failed 234");
-    EXPECT_EQ(encryptFailureText(CryptoStep::HashData, 5), std::nullopt);
 }

@@ -14,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto atLeastThePause = std::chrono::milliseconds(900);
 } // namespace
 
-TEST(ISerial, StatusAndOnlineState) {
+TEST(ISerial, StatusOnlineStateAndPlainTraffic) {
     RecordingClient client;
     ScriptedLink link(&client);
     client.name(&link, "link");
@@ -32,12 +32,7 @@ TEST(ISerial, StatusAndOnlineState) {
                                      "link status rs232 com3,9600,None online", "offline",
                                      "link status rs232 com3,9600,None offline",
                                      "link status rs232 com3,9600,None offline", "link status  offline"}));
-}
 
-TEST(ISerial, PlainTrafficAndNoClient) {
-    RecordingClient client;
-    ScriptedLink link(&client);
-    client.name(&link, "link");
     EXPECT_TRUE(sendBytes(link, bytesOf("abc")));
     link.feed(bytesOf("xy"));
     link.feed({});

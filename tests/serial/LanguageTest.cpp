@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <sstream>
 
 namespace {
@@ -127,6 +126,7 @@ TEST(Scanf, Conversions) {
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(port.unread(), c.unread);
         EXPECT_EQ(port.expired, c.waitsForDeadline);
+        EXPECT_LT(port.readsAfterStop, 64); // once the wait ends, the scan winds up
     }
 }
 
@@ -180,6 +180,8 @@ TEST(Waitfor, ParseAndDescribe) {
         EXPECT_EQ(expression.has_value(), canonical != nullptr) << text;
         if (expression && canonical) {
             EXPECT_EQ(expression->describe(), canonical) << text;
+            const auto again = WaitforExpression::parse(canonical); // the canonical form reads back as itself
+            EXPECT_TRUE(!again || again->describe() == canonical) << text;
         }
     }
     std::string chain = "'x'"; // long chains are fine; runaway nesting is refused
@@ -218,17 +220,14 @@ TEST(Waitfor, TheWindowKeepsOnlyWhatATextStillNeeds) {
     for (char c : std::string("ABCX")) two.consume(static_cast<std::uint8_t>(c));
     EXPECT_EQ(two.window(), "X");
 
-    // Megabytes of noise full of near misses never grow the window past the longest text.
+    // Noise full of near misses never grows the window past the longest text.
     auto needle = *WaitforExpression::parse("'NEEDLE' or 'HAY'");
-    std::mt19937 random(7);
-    const std::string letters = "ABCDFGHIJKLMNOPQRSTUVWX", nearMisses[] = {"NEEDL", "NNEEDNEEDL", "HA"};
-    for (int i = 0; i < 4 << 20; ++i) {
-        if (i % 97 == 0)
-            for (char c : nearMisses[i % 3]) needle.consume(static_cast<std::uint8_t>(c));
-        needle.consume(static_cast<std::uint8_t>(letters[random() % letters.size()]));
-    }
+    const auto feed = [&](const std::string& bytes) {
+        for (char c : bytes) needle.consume(static_cast<std::uint8_t>(c));
+    };
+    for (int i = 0; i < 2000; ++i) feed("NEEDLNNEEDNEEDLHA" + std::string(1, static_cast<char>('A' + i % 23)));
     EXPECT_FALSE(needle.evaluate(false));
-    for (char c : std::string("NEEDLE")) needle.consume(static_cast<std::uint8_t>(c));
+    feed("NEEDLE");
     EXPECT_TRUE(needle.evaluate(false));
     EXPECT_EQ(needle.largestWindow(), 6u);
 }
@@ -244,36 +243,6 @@ TEST(ByteText, TraceLines) {
     // From 255 bytes on every expansion shortens the shown part.
     EXPECT_EQ(trace("%" + std::string(254, 'A')), "Rx:%%" + std::string(253, 'A'));
     EXPECT_EQ(trace("\x02" + std::string(254, 'A')), "Rx:<02>" + std::string(251, 'A'));
-}
-
-// Random texts and formats over random bytes (fixed seed): defined outcomes only.
-TEST(Randomised, WaitforTextsAndScanfFormats) {
-    std::mt19937 random(20240601);
-    const auto text = [&](const std::string& alphabet, std::size_t maxLength) {
-        std::string out(random() % (maxLength + 1), ' ');
-        for (char& c : out) c = random() % 16 ? alphabet[random() % alphabet.size()] : static_cast<char>(random());
-        return out;
-    };
-    for (int round = 0; round < 20000; ++round) {
-        const std::string waitText = text("''''()( )aAbnotNOTandANDorOR\\x \t", 40);
-        if (auto expression = WaitforExpression::parse(waitText)) {
-            std::size_t longest = 1;
-            for (const auto& e : expression->elements())
-                if (e.kind == WaitforKind::Text) longest = std::max(longest, e.text.size());
-            for (char c : text("abAB'ortx \\()", 100)) expression->consume(static_cast<std::uint8_t>(c));
-            EXPECT_TRUE(!expression->evaluate(false) || expression->evaluate(true)) << waitText;
-            EXPECT_LE(expression->largestWindow(), longest) << waitText;
-            if (const auto again = WaitforExpression::parse(expression->describe())) {
-                EXPECT_EQ(again->describe(), expression->describe()) << waitText;
-            }
-        }
-        const std::string format = text("%%%%duoxfgeEGs[[]]^-*0123\\ntr ,;aXq.", 16);
-        BytesPort port(text("0123456789abcdefx+-.eE ,;]%\r\n\t", 40), round % 5 == 0);
-        const ActionResult result = ScanfEngine(port).run(format);
-        EXPECT_TRUE(result == P || result == F || result == E || (result == ActionResult::Aborted && port.abortedByHost))
-            << format;
-        EXPECT_LT(port.readsAfterStop, 64) << format; // once the wait ends, the scan winds up
-    }
 }
 
 } // namespace

@@ -65,6 +65,7 @@ std::vector<FormatCase> cases() {
         {"%8s|%3s", {Value(1)}, "  (null)|(null)", 0},
         {"%4294967301d", {Value(7)}, "    7", 1}, // width digits wrap at 32 bits
         {esc("~%d+"), {Value(4)}, "d%+", 0},       // % leaves a pending escape pending
+        {esc("a~0b"), {}, "a\0b"s, 0},              // a zero byte stays in the text
     };
 }
 
@@ -85,12 +86,6 @@ TEST(Formatter, NeedsATextFirst) {
     EXPECT_EQ(Tester::formatParameters(0, nullptr, &consumed), "");
     EXPECT_EQ(consumed, 0u);
     EXPECT_EQ(format({Value("no count wanted")}, nullptr), "no count wanted");
-}
-
-TEST(Formatter, KeepsZeroBytesInTheText) {
-    std::uint32_t consumed = 0;
-    const std::string result = format({Value(esc("a~0b"))}, &consumed);
-    EXPECT_EQ(result, std::string("a\0b", 3));
 }
 
 } // namespace

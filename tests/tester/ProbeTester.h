@@ -1,8 +1,10 @@
 // A concrete tester for tests of the framework: its handlers are set by the
-// test, and it records what the frame handed it.
+// test, and it records what the frame handed it; and a fixture that drives
+// it as the host does.
 #pragma once
 
-#include "platform/text.h"
+#include "../support/RecordingHost.h"
+#include "../support/Variants.h"
 #include "com/ComObject.h"
 #include "tester/Tester.h"
 
@@ -11,8 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <string>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 class ProbeTester : public Tester {
 public:
@@ -27,7 +30,6 @@ public:
 
     ActionResult executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) override {
         lastActionId = actionId;
-        lastCount = count;
         const auto handler = handlers.find(actionId);
         return handler == handlers.end() ? ActionResult::Error : handler->second(*this, count, parameters);
     }
@@ -47,7 +49,6 @@ public:
 
     std::map<std::uint32_t, Handler> handlers;
     std::uint32_t lastActionId = 0xFFFFFFFF;
-    std::uint32_t lastCount = 0xFFFFFFFF;
     std::uint32_t newCount = 0xFFFFFFFF;
     bool newResult = true;
     bool deleteResult = true;
@@ -70,32 +71,63 @@ ITester3* makeTester() {
     return tester;
 }
 
-template <class T>
-T& implementationOf(ITester3* tester) {
-    return static_cast<T&>(*tester);
-}
+// A probe tester driven through ITester3, logging to a recording host.
+class ProbeFrame : public testing::Test {
+protected:
+    struct Outcome {
+        HRESULT hr = S_OK;
+        ULONG state = 0xDEADBEEF;
+        std::vector<Value> values;
+        bool resultsNull = true;
+    };
 
-// Every tester here reports no flags and no child tester, whatever the index.
-inline void expectNoFlagsAndNoChildTesters(ITester3* tester) {
-    ULONG flags = 0xDEADBEEF;
-    EXPECT_EQ(tester->GetTesterFlags(&flags), S_OK);
-    EXPECT_EQ(flags, 0u);
-    for (ULONG index : {0u, 1u, 2u, 0xFFFFFFFFu}) {
-        ITester* child = reinterpret_cast<ITester*>(static_cast<std::uintptr_t>(1));
-        EXPECT_EQ(tester->GetChildTester(index, &child), S_OK);
-        EXPECT_EQ(child, nullptr) << index;
+    void SetUp() override {
+        tester = makeTester<ProbeTester>();
+        ASSERT_NE(tester, nullptr);
+        ASSERT_EQ(tester->SetHost(&host), S_OK);
+        host.clear();
     }
-}
+    void TearDown() override {
+        tester->SetHost(nullptr);
+        tester->Release();
+    }
+    ProbeTester& probe() { return static_cast<ProbeTester&>(*tester); }
 
-// An action registered without parameter and result lines: its description,
-// and null for both help arrays (never an empty array).
-inline void expectDescriptionOnly(ITester3* tester, ULONG position, const std::string& description) {
-    BSTR text = nullptr;
-    SAFEARRAY* parameterLines = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0x1234));
-    SAFEARRAY* resultLines = parameterLines;
-    ASSERT_EQ(tester->GetActionInfo(position, &text, &parameterLines, &resultLines), S_OK);
-    EXPECT_EQ(platform::narrowFromBstr(text), description);
-    EXPECT_EQ(parameterLines, nullptr);
-    EXPECT_EQ(resultLines, nullptr);
-    SysFreeString(text);
-}
+    Outcome execute(ULONG index, const ParameterArray& parameters = ParameterArray{}) {
+        Outcome outcome;
+        SAFEARRAY* const untouched = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0x1234));
+        SAFEARRAY* results = untouched;
+        outcome.hr = tester->ExecuteAction(index, parameters.get(), &results, &outcome.state);
+        outcome.resultsNull = results == nullptr;
+        if (!results || results == untouched) return outcome;
+        EXPECT_EQ(results->cLocks, 0u);
+        EXPECT_EQ(results->rgsabound[0].lLbound, 0);
+        VARIANT* items = nullptr;
+        SafeArrayAccessData(results, reinterpret_cast<void**>(&items));
+        for (std::uint32_t i = 0; i < elementCount(results); ++i) {
+            outcome.values.emplace_back();
+            VariantCopy(&outcome.values.back().get(), &items[i]);
+        }
+        SafeArrayUnaccessData(results);
+        SafeArrayDestroy(results);
+        return outcome;
+    }
+    // Position 0 runs `body` and passes.
+    Outcome run(std::function<void(ProbeTester&)> body) {
+        probe().handlers[0] = [body](ProbeTester& p, std::uint32_t, const VARIANT*) {
+            body(p);
+            return ActionResult::Passed;
+        };
+        return execute(0);
+    }
+    std::string status() {
+        BSTR text = nullptr;
+        EXPECT_EQ(tester->GetStatus(&text), S_OK);
+        std::string result = textOf(text);
+        SysFreeString(text);
+        return result;
+    }
+
+    RecordingHost host;
+    ITester3* tester = nullptr;
+};
