@@ -27,6 +27,12 @@ public:
         pointer.object_ = object;
         return pointer;
     }
+    // Asks an object for another of its interfaces; empty when it has none.
+    static ComPtr query(IUnknown* object, REFIID iid) {
+        ComPtr pointer;
+        if (object) object->QueryInterface(iid, pointer.putVoid());
+        return pointer;
+    }
 
     T* get() const { return object_; }
     T* operator->() const { return object_; }

@@ -26,6 +26,7 @@ public:
         if (left == 0) delete this;
         return left;
     }
+    ULONG referenceCount() const { return references_; }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;

@@ -6,7 +6,6 @@
 
 #include "com/ComAggregate.h"
 #include "com/ComObject.h"
-#include "com/UntypedDispatch.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +26,6 @@ private:
     long& seen_;
 };
 
-// An outer object that counts nothing: the test releases the inner part itself.
-class Outer final : public UntypedDispatch<IDispatch, IID_IDispatch> {};
-
 IUnknown* alone(long& seen) {
     void* object = nullptr;
     EXPECT_EQ(ComObject<LockWatcher>::create(IID_IUnknown, &object, seen), S_OK);
@@ -37,7 +33,7 @@ IUnknown* alone(long& seen) {
 }
 
 IUnknown* aggregated(long& seen) {
-    static Outer outer;
+    static AggregateOuter outer; // the test releases the inner part itself
     void* inner = nullptr;
     EXPECT_EQ(ComAggregate<LockWatcher>::create(&outer, &inner, seen), S_OK);
     return static_cast<IUnknown*>(inner);
@@ -83,9 +79,9 @@ TEST(TestPlugin, CannotUnloadWhileATesterIsBeingDestroyed) {
     ASSERT_TRUE(plugin.load(VARNEL_TEST_PLUGIN_FILE)) << plugin.error;
     UnloadProbe host(plugin);
     {
-        ComRef<ITesterCreator1> creator = plugin.createCreator();
+        auto creator = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
         ASSERT_TRUE(creator);
-        ComRef<ITester> tester;
+        ComPtr<ITester> tester;
         ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
         creator.reset();
         ASSERT_EQ(tester->SetHost(&host), S_OK);

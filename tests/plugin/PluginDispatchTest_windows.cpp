@@ -87,7 +87,7 @@ GUID typeGuid(IDispatch* object) {
 } // namespace
 
 TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
-    ComRef<IDispatch> creator = plugin.createCreator();
+    const auto creator = plugin.createCreator<IDispatch>(IID_IDispatch);
     ASSERT_TRUE(creator);
     ITypeInfo* info = reinterpret_cast<ITypeInfo*>(static_cast<std::uintptr_t>(0xDEADBEEF));
     EXPECT_EQ(creator->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
@@ -106,7 +106,8 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
         VariantClear(&result);
         ASSERT_EQ(invoke(creator.get(), L"CreateTester", {integer(0)}, result), S_OK);
         ASSERT_EQ(result.vt, VT_DISPATCH);
-        ComRef<ITester> tester(result.pdispVal); // takes the result's reference over
+        const auto tester = ComPtr<ITester>::query(result.pdispVal, IID_ITester);
+        VariantClear(&result);
         BSTR name = nullptr;
         ASSERT_EQ(tester->GetName(&name), S_OK);
         EXPECT_EQ(std::wstring(name), L"serial");
@@ -130,8 +131,8 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
 }
 
 TEST_F(PluginDll, TestersDispatchThroughTheHostsFirstLibrary) {
-    ComRef<ITesterCreator1> creator = plugin.createCreator();
-    ComRef<ITester> tester;
+    const auto creator = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
+    ComPtr<ITester> tester;
     ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
     const RegisteredTypeLibrary quillon(wide(QUILLON_TLB_V1).c_str());
     ASSERT_EQ(quillon.result, S_OK);

@@ -26,29 +26,8 @@ std::string nameOf(ITester* tester) {
     return result;
 }
 
-// An outer object that owns the creator's inner part, as a client's
-// aggregate would: its own IUnknown, everything else from the inner part.
-class Outer final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        if (inner) return inner->QueryInterface(iid, out);
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references; }
-
-    ULONG references = 1;
-    IUnknown* inner = nullptr;
-};
-
-void classObject(const PluginModule& plugin, ComRef<IClassFactory>& factory) {
-    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.out()), S_OK);
+void classObject(const PluginModule& plugin, ComPtr<IClassFactory>& factory) {
+    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid()), S_OK);
 }
 
 } // namespace
@@ -68,9 +47,9 @@ TEST_F(PluginDll, ExportsOneClassObjectForItsClassAndInterfacesOnly) {
         EXPECT_EQ(object, nullptr);
     }
     EXPECT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, nullptr), E_POINTER);
-    ComRef<IClassFactory> first, second;
-    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, first.out()), S_OK);
-    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IUnknown, second.out()), S_OK);
+    ComPtr<IClassFactory> first, second;
+    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, first.putVoid()), S_OK);
+    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IUnknown, second.putVoid()), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(first.get()), static_cast<IUnknown*>(second.get()));
     void* other = sentinel;
     EXPECT_EQ(first->QueryInterface(IID_ITester, &other), E_NOINTERFACE);
@@ -81,7 +60,7 @@ TEST_F(PluginDll, ExportsOneClassObjectForItsClassAndInterfacesOnly) {
         EXPECT_EQ(first->CreateInstance(nullptr, *iid, &object), E_NOINTERFACE);
         EXPECT_EQ(object, nullptr);
     }
-    Outer outer;
+    AggregateOuter outer;
     void* object = sentinel;
     EXPECT_EQ(first->CreateInstance(&outer, IID_ITesterCreator, &object), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
@@ -91,7 +70,7 @@ TEST_F(PluginDll, ExportsOneClassObjectForItsClassAndInterfacesOnly) {
 // IVarnelCreator comes first and is the identity; IDispatch, ITesterCreator
 // and ITesterCreator1 share one table.
 TEST_F(PluginDll, AnswersForItsInterfacesInOrder) {
-    ComRef<IUnknown> creator = plugin.createCreator();
+    const auto creator = plugin.createCreator();
     ASSERT_TRUE(creator);
     std::vector<void*> tables;
     for (const IID* iid :
@@ -107,11 +86,11 @@ TEST_F(PluginDll, AnswersForItsInterfacesInOrder) {
 
 // (Its IDispatch slots are the testers' own, tested with the framework.)
 TEST_F(PluginDll, RefusesNullPointersAndEveryOtherIndex) {
-    ComRef<IUnknown> creator = plugin.createCreator();
+    const auto creator = plugin.createCreator();
     ASSERT_TRUE(creator);
     for (const IID* iid : {&IID_IUnknown, &IID_IVarnelCreator, &IID_ITesterCreator1, &IID_ITester})
         EXPECT_EQ(creator->QueryInterface(*iid, nullptr), E_POINTER);
-    ComRef<ITesterCreator1> latest = plugin.createCreator();
+    const auto latest = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
     EXPECT_EQ(latest->GetTesterCount(nullptr), E_POINTER);
     EXPECT_EQ(latest->CreateTester(0, nullptr), E_POINTER);
     EXPECT_EQ(latest->GetCreatorVersion(nullptr), E_POINTER);
@@ -125,16 +104,16 @@ TEST_F(PluginDll, RefusesNullPointersAndEveryOtherIndex) {
 
 TEST_F(PluginDll, StaysLoadedUntilTheLastObjectGoesInAnyOrder) {
     EXPECT_EQ(plugin.canUnloadNow(), S_OK);
-    ComRef<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     classObject(plugin, factory);
     EXPECT_EQ(plugin.canUnloadNow(), S_FALSE); // a class object held by a client
-    ComRef<ITesterCreator1> first, second;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, first.out()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, second.out()), S_OK);
+    ComPtr<ITesterCreator1> first, second;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, first.putVoid()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, second.putVoid()), S_OK);
     EXPECT_NE(first.get(), second.get());
     factory.reset();
     EXPECT_EQ(plugin.canUnloadNow(), S_FALSE); // two creators
-    ComRef<ITester> a, b;
+    ComPtr<ITester> a, b;
     ASSERT_EQ(first->CreateTester(0, a.put()), S_OK);
     ASSERT_EQ(first->CreateTester(0, b.put()), S_OK);
     EXPECT_NE(a.get(), b.get()); // independent testers
@@ -150,7 +129,7 @@ TEST_F(PluginDll, StaysLoadedUntilTheLastObjectGoesInAnyOrder) {
 }
 
 TEST_F(PluginDll, CountsServerLocks) {
-    ComRef<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     classObject(plugin, factory);
     IClassFactory* raw = factory.get();
     factory.reset();
@@ -164,17 +143,17 @@ TEST_F(PluginDll, CountsServerLocks) {
     classObject(plugin, factory);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     // An unlock without a lock must not give away a live creator's lock.
-    ComRef<ITesterCreator1> creator;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, creator.out()), S_OK);
+    ComPtr<ITesterCreator1> creator;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITesterCreator1, creator.putVoid()), S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED);
     factory.reset();
     EXPECT_EQ(plugin.canUnloadNow(), S_FALSE);
 }
 
 TEST_F(PluginDll, CanBeAggregated) {
-    ComRef<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     classObject(plugin, factory);
-    Outer outer;
+    AggregateOuter outer;
     ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
     factory.reset();
     IUnknown* inner = outer.inner;
@@ -183,15 +162,15 @@ TEST_F(PluginDll, CanBeAggregated) {
     IUnknown* self = nullptr;
     ASSERT_EQ(inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&self)), S_OK);
     EXPECT_EQ(self, inner); // the inner part answers with itself, not the outer object
-    EXPECT_EQ(outer.references, 1u);
+    EXPECT_EQ(outer.referenceCount(), 1u);
     self->Release();
 
     // Each interface of the creator is counted on, and delegates to, the outer object.
-    ComRef<ITester> tester;
+    ComPtr<ITester> tester;
     for (const IID* iid : {&IID_IVarnelCreator, &IID_IDispatch, &IID_ITesterCreator, &IID_ITesterCreator1}) {
         void* table = sentinel;
         ASSERT_EQ(outer.QueryInterface(*iid, &table), S_OK);
-        EXPECT_EQ(outer.references, 2u);
+        EXPECT_EQ(outer.referenceCount(), 2u);
         IUnknown* identity = nullptr;
         ASSERT_EQ(static_cast<IUnknown*>(table)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)),
                   S_OK);
@@ -201,7 +180,7 @@ TEST_F(PluginDll, CanBeAggregated) {
             ASSERT_EQ(static_cast<ITesterCreator*>(table)->CreateTester(0, tester.put()), S_OK);
         }
         static_cast<IUnknown*>(table)->Release();
-        EXPECT_EQ(outer.references, 1u);
+        EXPECT_EQ(outer.referenceCount(), 1u);
     }
     inner->Release(); // the outer object goes, and its inner part with it
     outer.inner = nullptr;

@@ -1,53 +1,26 @@
 // Loading a plug-in module in a test and calling its entry points.
 #pragma once
 
+#include "com/ComPtr.h"
+#include "com/UntypedDispatch.h"
 #include "platform/library.h"
 #include "plugin/VarnelPlugin.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
-// An owned interface reference for tests.
-template <class T>
-class ComRef {
+// An outer object for aggregation tests: it answers IUnknown itself and
+// passes every other request to the inner part it owns, once it has one.
+class AggregateOuter final : public UntypedDispatch<IDispatch, IID_IDispatch> {
 public:
-    ComRef() = default;
-    ComRef(IUnknown* object) { // takes the reference over, asking for T
-        if (object) {
-            object->QueryInterface(interfaceOf(), reinterpret_cast<void**>(&object_));
-            object->Release();
-        }
-    }
-    ~ComRef() { reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* get() const { return object_; }
-    T* operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    void** out() {
-        reset();
-        return reinterpret_cast<void**>(&object_);
-    }
-    T** put() {
-        reset();
-        return &object_;
-    }
-    void reset() {
-        if (object_) std::exchange(object_, nullptr)->Release();
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || !inner) return UntypedDispatch::QueryInterface(iid, out);
+        return inner->QueryInterface(iid, out);
     }
 
-private:
-    static const IID& interfaceOf();
-    T* object_ = nullptr;
+    IUnknown* inner = nullptr;
 };
-
-template <> inline const IID& ComRef<IUnknown>::interfaceOf() { return IID_IUnknown; }
-template <> inline const IID& ComRef<ITesterCreator1>::interfaceOf() { return IID_ITesterCreator1; }
-template <> inline const IID& ComRef<IClassFactory>::interfaceOf() { return IID_IClassFactory; }
-template <> inline const IID& ComRef<ITester>::interfaceOf() { return IID_ITester; }
-template <> inline const IID& ComRef<IDispatch>::interfaceOf() { return IID_IDispatch; }
 
 struct PluginModule {
     bool load(const char* file) { return library.open(file, error); }
@@ -61,14 +34,16 @@ struct PluginModule {
     HRESULT canUnloadNow() const { return entry("DllCanUnloadNow")(); }
 
     // A creator made through the class object, as IUnknown.
-    IUnknown* createCreator() const {
-        IClassFactory* factory = nullptr;
-        if (FAILED(getClassObject(CLSID_VarnelCreator, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
-            return nullptr;
-        IUnknown* creator = nullptr;
-        factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&creator));
-        factory->Release();
+    ComPtr<IUnknown> createCreator() const {
+        ComPtr<IClassFactory> factory;
+        ComPtr<IUnknown> creator;
+        if (SUCCEEDED(getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid())))
+            factory->CreateInstance(nullptr, IID_IUnknown, creator.putVoid());
         return creator;
+    }
+    template <class T>
+    ComPtr<T> createCreator(REFIID iid) const {
+        return ComPtr<T>::query(createCreator().get(), iid);
     }
 
     platform::SharedLibrary library;

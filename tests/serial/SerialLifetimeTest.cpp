@@ -19,7 +19,7 @@ TEST_F(OpenSerial, HostSwappedAndRemovedWhileTheLinkStreams) {
     }
     h.link().stopStreaming();
     h.tester->SetHost(&h.host);
-    EXPECT_EQ(other.references, 1u) << "every reference taken for a log line is given back";
+    EXPECT_EQ(other.referenceCount(), 1u) << "every reference taken for a log line is given back";
 }
 
 TEST_F(OpenSerial, ClearReceiveQueueOnAnEndlessStreamEndsOnAbort) {

@@ -1,10 +1,10 @@
 // A host log sink for tests: records every line with its level.
 #pragma once
 
+#include "com/UntypedDispatch.h"
 #include "quillon/quillon.h"
 #include "platform/text.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <chrono>
 #include <mutex>
@@ -16,26 +16,10 @@ struct LogLine {
     std::string text;
 };
 
-class RecordingHost final : public ITesterHost {
+// Lives on a test's stack: the maker's reference is never given back, so a
+// count that reaches 0 means the tester released more than it took.
+class RecordingHost final : public UntypedDispatch<ITesterHost, IID_ITesterHost> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_ITesterHost)) {
-            *out = static_cast<ITesterHost*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT STDMETHODCALLTYPE Log(ULONG level, BSTR text) override {
         {
             std::lock_guard guard(mutex);
@@ -71,8 +55,6 @@ public:
             return false;
         });
     }
-
-    std::atomic<ULONG> references{1};
 
 private:
     std::mutex mutex;

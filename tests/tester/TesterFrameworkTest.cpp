@@ -246,17 +246,17 @@ TEST_F(TesterFrame, CutsLogLinesTo1023Characters) {
 
 TEST_F(TesterFrame, SetHostLogsTheIdentityAndNullDropsLaterLines) {
     RecordingHost second;
-    const ULONG before = second.references;
+    const ULONG before = second.referenceCount();
     EXPECT_EQ(tester->SetHost(&second), S_OK);
-    EXPECT_EQ(second.references, before + 1);
+    EXPECT_EQ(second.referenceCount(), before + 1);
     ASSERT_EQ(second.snapshot().size(), 1u);
     EXPECT_EQ(second.snapshot()[0].text, "Tester: 'probe' Version '1.2'");
     EXPECT_EQ(second.snapshot()[0].level, static_cast<ULONG>(LogLevel::Info));
-    EXPECT_EQ(host.references, 1u) << "the previous host was released";
+    EXPECT_EQ(host.referenceCount(), 1u) << "the previous host was released";
     EXPECT_EQ(tester->SetHost(&second), S_OK);
-    EXPECT_EQ(second.references, before + 1) << "the same host is not counted twice";
+    EXPECT_EQ(second.referenceCount(), before + 1) << "the same host is not counted twice";
     EXPECT_EQ(tester->SetHost(nullptr), S_OK);
-    EXPECT_EQ(second.references, before);
+    EXPECT_EQ(second.referenceCount(), before);
     run([](ProbeTester& p) { p.log(LogLevel::Error, "dropped"); });
     EXPECT_EQ(second.snapshot().size(), 2u);
 }
