@@ -4,6 +4,7 @@
 // from the host's library version 1.0. (The creator made the host's way,
 // through its program identifier, is tested by registration.sh.)
 #include "tests/plugin/PluginModule.h"
+#include "tests/support/Variants.h"
 
 #include <oleauto.h>
 
@@ -60,18 +61,6 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, std::vector<VARIANT> argu
                           nullptr);
 }
 
-VARIANT integer(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-std::string textOf(const VARIANT& value) {
-    return value.vt == VT_BSTR ? std::string(value.bstrVal, value.bstrVal + SysStringLen(value.bstrVal)) : "<not a text>";
-}
-
 GUID typeGuid(IDispatch* object) {
     ITypeInfo* info = nullptr;
     EXPECT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
@@ -102,9 +91,10 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
         EXPECT_EQ(result.vt, VT_UI4);
         EXPECT_EQ(result.ulVal, 2u);
         ASSERT_EQ(invoke(creator.get(), L"GetCreatorVersion", {}, result), S_OK);
+        ASSERT_EQ(result.vt, VT_BSTR);
         EXPECT_EQ(textOf(result), "3.0");
         VariantClear(&result);
-        ASSERT_EQ(invoke(creator.get(), L"CreateTester", {integer(0)}, result), S_OK);
+        ASSERT_EQ(invoke(creator.get(), L"CreateTester", {Value(0).get()}, result), S_OK);
         ASSERT_EQ(result.vt, VT_DISPATCH);
         const auto tester = ComPtr<ITester>::query(result.pdispVal, IID_ITester);
         VariantClear(&result);
@@ -115,7 +105,7 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
         // A refused index comes back as the method's failure; how Invoke
         // wraps it differs between platforms, so only its failing is checked.
         EXCEPINFO exception{};
-        EXPECT_TRUE(FAILED(invoke(creator.get(), L"CreateTester", {integer(7)}, result, &exception)));
+        EXPECT_TRUE(FAILED(invoke(creator.get(), L"CreateTester", {Value(7).get()}, result, &exception)));
         VariantClear(&result);
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
@@ -139,6 +129,7 @@ TEST_F(PluginDll, TestersDispatchThroughTheHostsFirstLibrary) {
     EXPECT_TRUE(IsEqualGUID(typeGuid(tester.get()), IID_ITester3));
     VARIANT result;
     ASSERT_EQ(invoke(tester.get(), L"GetVersion", {}, result), S_OK);
+    ASSERT_EQ(result.vt, VT_BSTR);
     EXPECT_EQ(textOf(result), "5.0");
     VariantClear(&result);
 }

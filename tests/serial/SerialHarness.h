@@ -8,6 +8,7 @@
 #include "../support/Variants.h"
 #include "serial/Serial.h"
 #include "com/ComObject.h"
+#include "com/ComPtr.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-
-// The text of a BSTR handed to us, which is then freed.
-inline std::string taken(BSTR text) {
-    std::string narrow = textOf(text);
-    SysFreeString(text);
-    return narrow;
-}
 
 class TestSerial : public Serial {
 public:
@@ -100,9 +94,9 @@ public:
         return texts;
     }
     std::string status() {
-        BSTR text = nullptr;
-        tester->GetStatus(&text);
-        return taken(text);
+        Bstr text;
+        tester->GetStatus(text.put());
+        return textOf(text.get());
     }
     // Waits at most `seconds` for a received byte, outside any action.
     std::uint8_t peekWithin(double seconds) {

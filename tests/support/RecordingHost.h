@@ -5,6 +5,7 @@
 #include "quillon/quillon.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <chrono>
 #include <mutex>
@@ -41,22 +42,20 @@ public:
 
     bool contains(const std::string& text) {
         std::lock_guard guard(mutex);
-        for (const auto& line : lines)
-            if (line.text == text) return true;
-        return false;
+        return hasLine(text);
     }
 
     // Waits (bounded) until a line with exactly this text has arrived.
     bool waitFor(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock guard(mutex);
-        return changed.wait_for(guard, limit, [&] {
-            for (const auto& line : lines)
-                if (line.text == text) return true;
-            return false;
-        });
+        return changed.wait_for(guard, limit, [&] { return hasLine(text); });
     }
 
 private:
+    bool hasLine(const std::string& text) const {
+        return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) { return line.text == text; });
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<LogLine> lines;

@@ -56,9 +56,7 @@ public:
         deliverReceived(exact.data(), static_cast<std::uint32_t>(exact.size()));
     }
     void receive(std::string_view chunk) { feed(Bytes(chunk.begin(), chunk.end())); }
-    void raise(CommEvent event) {
-        reportCommEvent(event);
-    }
+    void raise(CommEvent event) { reportCommEvent(event); }
     // Delivers `chunk` about every millisecond until stopped.
     void startStreaming(std::string chunk) {
         streaming_ = true;

@@ -5,7 +5,6 @@
 #include "ProbeTester.h"
 
 #include "quillon/quillon.h"
-#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +17,6 @@ struct Method {
     std::string name;
     SHORT tableOffset;
 };
-
-std::string nameOf(BSTR text) {
-    return platform::narrowFromBstr(text);
-}
 
 // Every method of a dual interface and its bases (IDispatch's excluded), with its table offset.
 std::vector<Method> methodsOf(ITypeLib* library, REFIID iid) {
@@ -43,7 +38,7 @@ std::vector<Method> methodsOf(ITypeLib* library, REFIID iid) {
     while (info) {
         BSTR interfaceName = nullptr;
         info->GetDocumentation(MEMBERID_NIL, &interfaceName, nullptr, nullptr, nullptr);
-        const bool isDispatch = nameOf(interfaceName) == "IDispatch";
+        const bool isDispatch = textOf(interfaceName) == "IDispatch";
         SysFreeString(interfaceName);
         ITypeInfo* base = nullptr;
         if (!isDispatch) {
@@ -52,7 +47,7 @@ std::vector<Method> methodsOf(ITypeLib* library, REFIID iid) {
                 info->GetFuncDesc(i, &function);
                 BSTR name = nullptr;
                 info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr);
-                methods.push_back({nameOf(name), function->oVft});
+                methods.push_back({textOf(name), function->oVft});
                 SysFreeString(name);
                 info->ReleaseFuncDesc(function);
             }
@@ -151,10 +146,10 @@ void expectSlotsMatch(ITypeLib* library, REFIID iid, std::size_t expectedMethods
     EXPECT_EQ(lowest, firstOffset) << "the first method follows IDispatch's seven";
 }
 
-ITypeLib* loadLibraryFile(const char* path) {
+ITypeLib* loadLibraryFile(const char* path, REGKIND kind = REGKIND_NONE) {
     std::wstring wide(path, path + std::char_traits<char>::length(path));
     ITypeLib* library = nullptr;
-    LoadTypeLibEx(wide.c_str(), REGKIND_NONE, &library);
+    LoadTypeLibEx(wide.c_str(), kind, &library);
     return library;
 }
 
@@ -172,9 +167,8 @@ TEST(HostInterfaces, CppSlotOrderEqualsTheTypeLibrary) {
 }
 
 void registerLibrary(const char* path) {
-    std::wstring wide(path, path + std::char_traits<char>::length(path));
-    ITypeLib* library = nullptr;
-    ASSERT_EQ(LoadTypeLibEx(wide.c_str(), REGKIND_REGISTER, &library), S_OK) << path;
+    ITypeLib* library = loadLibraryFile(path, REGKIND_REGISTER);
+    ASSERT_NE(library, nullptr) << path;
     library->Release();
 }
 

@@ -6,6 +6,7 @@
 #include "../support/RecordingHost.h"
 #include "../support/Variants.h"
 #include "com/ComObject.h"
+#include "com/ComPtr.h"
 #include "tester/Tester.h"
 
 #include <gtest/gtest.h>
@@ -121,11 +122,9 @@ protected:
         return execute(0);
     }
     std::string status() {
-        BSTR text = nullptr;
-        EXPECT_EQ(tester->GetStatus(&text), S_OK);
-        std::string result = textOf(text);
-        SysFreeString(text);
-        return result;
+        Bstr text;
+        EXPECT_EQ(tester->GetStatus(text.put()), S_OK);
+        return textOf(text.get());
     }
 
     RecordingHost host;

@@ -3,7 +3,6 @@
 #include "ProbeTester.h"
 
 #include "com/ComError.h"
-#include "com/ModuleLock.h"
 
 #include <gtest/gtest.h>
 
@@ -313,16 +312,6 @@ TEST_F(TesterFrame, ScriptDirectoryStartsAsDotAndFollowsTheHost) {
     EXPECT_EQ(probe().scriptDirectory(), "scripts/here");
     EXPECT_EQ(tester->SetScriptDirectory(nullptr), S_OK);
     EXPECT_EQ(probe().scriptDirectory(), "");
-}
-
-TEST(ModuleLocks, EachLiveTesterHoldsOne) {
-    const long before = ModuleLock::count();
-    ITester3* first = makeTester<ProbeTester>();
-    ITester3* second = makeTester<EmptyTester>();
-    EXPECT_EQ(ModuleLock::count(), before + 2);
-    first->Release();
-    second->Release();
-    EXPECT_EQ(ModuleLock::count(), before);
 }
 
 } // namespace
