@@ -19,11 +19,9 @@ namespace {
 void* const sentinel = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0xDEADBEEF));
 
 std::string nameOf(ITester* tester) {
-    BSTR text = nullptr;
-    EXPECT_EQ(tester->GetName(&text), S_OK);
-    std::string result = platform::narrowFromBstr(text);
-    SysFreeString(text);
-    return result;
+    Bstr text;
+    EXPECT_EQ(tester->GetName(text.put()), S_OK);
+    return platform::narrowFromBstr(text.get());
 }
 
 void classObject(const PluginModule& plugin, ComPtr<IClassFactory>& factory) {

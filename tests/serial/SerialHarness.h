@@ -48,14 +48,11 @@ struct Outcome {
 class SerialHarness {
 public:
     SerialHarness() {
-        ComObject<TestSerial>::create(IID_ITester3, reinterpret_cast<void**>(&tester));
+        ComObject<TestSerial>::create(IID_ITester3, tester.putVoid());
         tester->SetHost(&host);
     }
-    ~SerialHarness() { tester->Release(); } // the link goes with the tester
-    SerialHarness(const SerialHarness&) = delete;
-    SerialHarness& operator=(const SerialHarness&) = delete;
 
-    TestSerial& serial() { return static_cast<TestSerial&>(static_cast<Tester&>(*tester)); }
+    TestSerial& serial() { return static_cast<TestSerial&>(static_cast<Tester&>(*tester.get())); }
     ScriptedLink& link() { return *serial().scripted; }
 
     bool create(const std::vector<Value>& parameters) {
@@ -106,7 +103,7 @@ public:
     }
 
     RecordingHost host;
-    ITester3* tester = nullptr;
+    ComPtr<ITester3> tester; // goes before the host, and the link with it
 };
 
 // A tester whose scripted link is open, with its log cleared.

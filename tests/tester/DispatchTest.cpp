@@ -175,8 +175,8 @@ void registerLibrary(const char* path) {
 TEST(TesterDispatch, LoadsTheRegisteredLibraryOnFirstUseAndRetriesUntilItIsThere) {
     UnRegisterTypeLib(LIBID_QuillonLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
     UnRegisterTypeLib(LIBID_QuillonLib, 2, 0, LOCALE_NEUTRAL, SYS_WIN64);
-    ITester3* tester = makeTester<ProbeTester>();
-    ASSERT_NE(tester, nullptr);
+    const auto tester = makeTester<ProbeTester>();
+    ASSERT_TRUE(tester);
 
     ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
     EXPECT_TRUE(FAILED(tester->GetTypeInfo(0, 0, &info))) << "not registered yet";
@@ -200,7 +200,6 @@ TEST(TesterDispatch, LoadsTheRegisteredLibraryOnFirstUseAndRetriesUntilItIsThere
     ASSERT_EQ(tester->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
     EXPECT_EQ(result.vt, VT_UI4);
     EXPECT_EQ(result.ulVal, 3u);
-    tester->Release();
 }
 
 } // namespace

@@ -66,9 +66,9 @@ public:
 
 // Makes a ComObject<T> and hands out its ITester3 reference.
 template <class T>
-ITester3* makeTester() {
-    ITester3* tester = nullptr;
-    if (FAILED(ComObject<T>::create(IID_ITester3, reinterpret_cast<void**>(&tester)))) return nullptr;
+ComPtr<ITester3> makeTester() {
+    ComPtr<ITester3> tester;
+    ComObject<T>::create(IID_ITester3, tester.putVoid());
     return tester;
 }
 
@@ -84,15 +84,12 @@ protected:
 
     void SetUp() override {
         tester = makeTester<ProbeTester>();
-        ASSERT_NE(tester, nullptr);
+        ASSERT_TRUE(tester);
         ASSERT_EQ(tester->SetHost(&host), S_OK);
         host.clear();
     }
-    void TearDown() override {
-        tester->SetHost(nullptr);
-        tester->Release();
-    }
-    ProbeTester& probe() { return static_cast<ProbeTester&>(*tester); }
+    void TearDown() override { tester->SetHost(nullptr); }
+    ProbeTester& probe() { return static_cast<ProbeTester&>(*tester.get()); }
 
     Outcome execute(ULONG index, const ParameterArray& parameters = ParameterArray{}) {
         Outcome outcome;
@@ -128,5 +125,5 @@ protected:
     }
 
     RecordingHost host;
-    ITester3* tester = nullptr;
+    ComPtr<ITester3> tester; // goes before the host
 };

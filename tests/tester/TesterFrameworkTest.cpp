@@ -25,7 +25,7 @@ TEST_F(TesterFrame, AnswersEveryTesterInterfaceWithOneTableAndErrorInfoApart) {
         void* table = nullptr;
         ASSERT_EQ(tester->QueryInterface(*iid, &table), S_OK);
         // The first base is the identity; every other identifier gives the one ITester3 table.
-        EXPECT_EQ(table, iid == &IID_IUnknown ? errorInfo : static_cast<void*>(tester));
+        EXPECT_EQ(table, iid == &IID_IUnknown ? errorInfo : static_cast<void*>(tester.get()));
         static_cast<IUnknown*>(table)->Release();
     }
     void* other = reinterpret_cast<void*>(1);
@@ -98,7 +98,7 @@ TEST_F(TesterFrame, PositionBeyondTheTableIsInvalidArgument) {
     EXPECT_TRUE(outcome.resultsNull);
     EXPECT_TRUE(host.snapshot().empty()) << "no start line for an unknown position";
 
-    ITester3* empty = makeTester<EmptyTester>();
+    const auto empty = makeTester<EmptyTester>();
     ULONG count = Sentinel;
     EXPECT_EQ(empty->GetActionCount(&count), S_OK);
     EXPECT_EQ(count, 0u);
@@ -106,7 +106,6 @@ TEST_F(TesterFrame, PositionBeyondTheTableIsInvalidArgument) {
     ASSERT_EQ(empty->GetNewActionInfo(&text, &parameterLines), S_OK);
     EXPECT_EQ(parameterLines, nullptr) << "no New help lines: a null array";
     SysFreeString(text);
-    empty->Release();
 }
 
 // Help lines go out as registered, leading blanks included, in vectors
