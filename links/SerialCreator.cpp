@@ -1,6 +1,8 @@
 #include "links/SerialCreator.h"
 
 #include "links/LoopBack.h"
+#include "links/PacketSerial.h"
+#include "links/TCP.h"
 #include "platform/sockets.h"
 
 #include <algorithm>
@@ -33,8 +35,10 @@ const LinkKind linkKinds[] = {
     {"rs-232", nullptr},
     {"rs232pkt", nullptr},
     {"rs-232pkt", nullptr},
-    {"tcp", nullptr},
-    {"tcppkt", nullptr},
+    {"tcp", make<TCP>},
+    {"tcppkt", [](ISerialClient* client) -> std::unique_ptr<ISerial> {
+         return std::make_unique<PacketSerial>(client, "tcp");
+     }},
     {"udp", nullptr},
     {"visa", nullptr},
     {"loopback", make<LoopBack>},
