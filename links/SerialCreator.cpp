@@ -3,6 +3,7 @@
 #include "links/LoopBack.h"
 #include "links/PacketSerial.h"
 #include "links/TCP.h"
+#include "links/UDP.h"
 #include "platform/sockets.h"
 
 #include <algorithm>
@@ -39,7 +40,7 @@ const LinkKind linkKinds[] = {
     {"tcppkt", [](ISerialClient* client) -> std::unique_ptr<ISerial> {
          return std::make_unique<PacketSerial>(client, "tcp");
      }},
-    {"udp", nullptr},
+    {"udp", make<UDP>},
     {"visa", nullptr},
     {"loopback", make<LoopBack>},
     {"process", nullptr},

@@ -4,7 +4,6 @@
 #include "platform/text.h"
 
 #include <chrono>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -12,11 +11,7 @@ namespace {
 
 // Between a failed or lost connection and the next attempt.
 constexpr std::chrono::milliseconds retryPause{100};
-// How long close waits for each thread.
-constexpr std::chrono::milliseconds threadEndLimit{10000};
 constexpr std::size_t receiveBufferSize = 2048;
-
-std::uint16_t low16(LONG number) { return static_cast<std::uint16_t>(static_cast<std::uint32_t>(number) & 0xFFFFu); }
 
 } // namespace
 
@@ -26,8 +21,8 @@ TCP::~TCP() { close(); }
 
 bool TCP::open(std::uint32_t parameterCount, const VARIANT* parameters) {
     if (parameterCount == 2 && parameters[0].vt == VT_BSTR && parameters[1].vt == VT_I4)
-        return openEndpoint(platform::narrowFromBstr(parameters[0].bstrVal).c_str(), low16(parameters[1].lVal));
-    if (parameterCount == 1 && parameters[0].vt == VT_I4) return openEndpoint("", low16(parameters[0].lVal));
+        return openEndpoint(platform::narrowFromBstr(parameters[0].bstrVal).c_str(), portFromNumber(parameters[1].lVal));
+    if (parameterCount == 1 && parameters[0].vt == VT_I4) return openEndpoint("", portFromNumber(parameters[0].lVal));
     return false;
 }
 
@@ -36,17 +31,11 @@ bool TCP::openEndpoint(const char* serverName, std::uint16_t portNumber) {
     serverName_ = serverName ? serverName : "";
     portNumber_ = portNumber;
     opened_ = true;
-    stop_.reset();
-    queue_.restart();
     description_ = "tcp " + (serverName_.empty() ? std::string("server") : "client of " + serverName_) + " port " +
                    std::to_string(portNumber_);
     setStatus(description_);
-    try {
-        reader_.start([this] { readerLoop(); });
-        writer_.start([this] { writerLoop(); });
-    } catch (const std::system_error&) {
-        // Out of threads: whatever started ends again, and the link stays closed.
-        close();
+    if (!threads_.start([this] { readerLoop(); }, [this] { writerLoop(); })) {
+        opened_ = false;
         return false;
     }
     return true;
@@ -54,29 +43,26 @@ bool TCP::openEndpoint(const char* serverName, std::uint16_t portNumber) {
 
 bool TCP::close() {
     if (!opened_) return false;
-    stop_.signal();
-    queue_.stop();
-    const bool readerEnded = reader_.joinFor(threadEndLimit);
-    writer_.joinFor(threadEndLimit);
-    if (readerEnded) listenSocket_.close();
-    queue_.restart(); // what was never sent is never sent
+    // What was never sent is never sent; the listening socket is the
+    // reader's until it has ended.
+    if (threads_.stop()) listenSocket_.close();
     opened_ = false;
     return true;
 }
 
 bool TCP::isOpen() { return opened_; }
 
-bool TCP::write(const std::uint8_t* data, std::uint32_t length) { return opened_ && queue_.push(data, length); }
+bool TCP::write(const std::uint8_t* data, std::uint32_t length) { return opened_ && threads_.queue.push(data, length); }
 
 void TCP::readerLoop() {
     stage(" rx thread started");
-    if (stop_.isSignalled()) return;
+    if (threads_.stopSignal.isSignalled()) return;
     do {
         if (serverName_.empty())
             serveOneConnection();
         else
             connectAsClient();
-    } while (!stop_.waitFor(retryPause));
+    } while (!threads_.stopSignal.waitFor(retryPause));
 }
 
 void TCP::connectAsClient() {
@@ -87,7 +73,7 @@ void TCP::connectAsClient() {
     const auto address = platform::resolveIpv4(serverName_);
     if (!address) return stage(" failed to find server address");
     stage(" connecting to server");
-    const platform::SocketOutcome connected = socket.connect({*address, portNumber_}, stop_);
+    const platform::SocketOutcome connected = socket.connect({*address, portNumber_}, threads_.stopSignal);
     if (!connected.done()) return stage(" Connection error ", connected.error);
     const auto connection = std::make_shared<platform::Socket>(std::move(socket));
     connectionUp(connection);
@@ -106,9 +92,9 @@ void TCP::serveOneConnection() {
     if ((code = listenSocket_.listen(1)) != 0) return stage(" Listen error ", code);
     platform::Socket accepted;
     // A failed accept is tried again at once; only the stop ends the wait.
-    while (!accepted.valid() && !stop_.isSignalled()) {
+    while (!accepted.valid() && !threads_.stopSignal.isSignalled()) {
         stage(" accepting connection");
-        code = listenSocket_.accept(accepted, stop_).error;
+        code = listenSocket_.accept(accepted, threads_.stopSignal).error;
     }
     if (!accepted.valid()) return stage(" Accept error ", code);
     // The listening socket stays, idle, until the next attempt or close.
@@ -120,7 +106,7 @@ void TCP::serveOneConnection() {
 void TCP::receiveUntilLost(const SharedSocket& connection) {
     std::vector<std::uint8_t> buffer(receiveBufferSize);
     for (;;) {
-        const platform::SocketOutcome received = connection->receive(buffer.data(), buffer.size(), stop_);
+        const platform::SocketOutcome received = connection->receive(buffer.data(), buffer.size(), threads_.stopSignal);
         if (!received.done() || received.bytes == 0) break; // an error, the stop, or the peer's shutdown
         deliverReceived(buffer.data(), static_cast<std::uint32_t>(received.bytes));
     }
@@ -128,7 +114,7 @@ void TCP::receiveUntilLost(const SharedSocket& connection) {
 }
 
 void TCP::writerLoop() {
-    while (const auto block = queue_.take([this] { return currentConnection() != nullptr; })) sendBlock(*block);
+    while (const auto block = threads_.queue.take([this] { return currentConnection() != nullptr; })) sendBlock(*block);
 }
 
 void TCP::sendBlock(const TransmitQueue::Block& block) {
@@ -136,7 +122,7 @@ void TCP::sendBlock(const TransmitQueue::Block& block) {
     std::size_t sent = 0;
     bool lost = false;
     while (connection && sent < block.size() && currentConnection() == connection) {
-        const platform::SocketOutcome outcome = connection->send(block.data() + sent, block.size() - sent, stop_);
+        const platform::SocketOutcome outcome = connection->send(block.data() + sent, block.size() - sent, threads_.stopSignal);
         if (outcome.state == platform::SocketOutcome::State::Stopped) break;
         if (!outcome.done()) {
             lost = true;
@@ -171,7 +157,7 @@ void TCP::connectionUp(SharedSocket connection) {
         const std::lock_guard lock(connectionLock_);
         connection_ = std::move(connection);
     }
-    queue_.wake();
+    threads_.queue.wake();
     stage(" connected");
 }
 

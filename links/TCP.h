@@ -7,10 +7,8 @@
 #pragma once
 
 #include "links/ISerial.h"
-#include "links/TransmitQueue.h"
+#include "links/LinkThreads.h"
 #include "platform/socket.h"
-#include "platform/stop_signal.h"
-#include "platform/thread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -62,14 +60,10 @@ private:
     std::string description_; // complete before the threads start
     std::atomic<bool> opened_{false};
 
-    TransmitQueue queue_;
-    platform::StopSignal stop_;
     // The connection is shared, so that the writer's send and the reader's
     // loss handling never race a close of the descriptor beneath the other.
     std::mutex connectionLock_;
     SharedSocket connection_; // guarded by connectionLock_; null while offline
     platform::Socket listenSocket_; // the reader thread's alone
-
-    platform::JoinableThread reader_;
-    platform::JoinableThread writer_;
+    LinkThreads threads_; // last: its threads use the members above
 };

@@ -54,10 +54,10 @@ public:
         const std::lock_guard lock(mutex_);
         return all_;
     }
-    // Waits until `count` lines since the start hold `part`; false after `patience`.
-    bool waitFor(const std::string& part, int count = 1) {
+    // Waits until `count` lines since the start hold `part`; false after `limit`.
+    bool waitFor(const std::string& part, int count = 1, std::chrono::milliseconds limit = patience) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, patience, [&] { return occurrences(part) >= count; });
+        return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
     }
     int occurrences(const std::string& part) const {
         int found = 0;
