@@ -37,7 +37,6 @@ protected:
         for (const Value& value : values) parameters.push_back(value.get());
         return link.open(static_cast<std::uint32_t>(parameters.size()), parameters.data());
     }
-    // Holds the parameters' texts while open reads them.
     bool openServer() { return openWith({Value(static_cast<int>(port))}); }
     bool openClient() { return openWith({Value("127.0.0.1"), Value(static_cast<int>(port))}); }
     std::string prefix() const { return "tcp status tcp " + std::string(role) + " port " + std::to_string(port); }
