@@ -9,7 +9,9 @@
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
 
+#include <array>
 #include <functional>
+#include <mutex>
 #include <memory>
 
 class PacketSerial : public ISerial, public ISerialClient {
@@ -43,6 +45,25 @@ public:
     void onStatusChanged(ISerial* link) override;
 
 private:
+    // Where the wrapped link's transmitted reports stand in the stream of
+    // frames: a report may end anywhere inside a frame (a link that sends a
+    // block in several pieces, or whose connection failed part way), and
+    // the client is shown the payload bytes among them and nothing else.
+    class SentFrameTracker {
+    public:
+        // Reports the payload bytes among the next `length` bytes of the stream.
+        void track(const std::uint8_t* data, std::uint32_t length, const FrameAssembler::FrameHandler& reportPayload);
+        // The stream starts again at a frame boundary (open, a new connection).
+        void reset();
+
+    private:
+        std::mutex lock_;                                           // the writer's reports race a reset on the reader
+        std::uint32_t headerSeen_ = 0;                              // guarded by lock_
+        std::array<std::uint8_t, FrameAssembler::lengthFieldSize> header_{}; // guarded by lock_
+        std::uint32_t payloadLeft_ = 0;                             // guarded by lock_
+    };
+
+    SentFrameTracker sent_;
     FrameAssembler assembler_; // touched only by the wrapped link's receiving thread and by open
     std::unique_ptr<ISerial> inner_;            // the wrapped link; null only when making it failed
 };

@@ -1,6 +1,9 @@
 #include "links/SerialCreator.h"
 
 #include "links/LoopBack.h"
+#include "links/PacketSerial.h"
+#include "links/TCP.h"
+#include "links/UDP.h"
 #include "platform/sockets.h"
 
 #include <algorithm>
@@ -33,9 +36,11 @@ const LinkKind linkKinds[] = {
     {"rs-232", nullptr},
     {"rs232pkt", nullptr},
     {"rs-232pkt", nullptr},
-    {"tcp", nullptr},
-    {"tcppkt", nullptr},
-    {"udp", nullptr},
+    {"tcp", make<TCP>},
+    {"tcppkt", [](ISerialClient* client) -> std::unique_ptr<ISerial> {
+         return std::make_unique<PacketSerial>(client, "tcp");
+     }},
+    {"udp", make<UDP>},
     {"visa", nullptr},
     {"loopback", make<LoopBack>},
     {"process", nullptr},

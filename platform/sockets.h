@@ -1,6 +1,6 @@
 // The process's sockets library. Windows needs it started before any socket
 // is made and ended after the last one; elsewhere sockets need no start-up.
-// Socket operations for the links join this seam as the links arrive.
+// The sockets themselves are in platform/socket.h.
 #pragma once
 
 namespace platform {

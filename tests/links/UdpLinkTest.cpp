@@ -1,0 +1,84 @@
+// The UDP link on 127.0.0.1: datagrams to itself and between two links.
+#include "links/UDP.h"
+
+#include "../support/Variants.h"
+#include "SocketLinkSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool openWith(ISerial& link, std::initializer_list<Value> values) {
+    std::vector<VARIANT> parameters;
+    for (const Value& value : values) parameters.push_back(value.get());
+    return link.open(static_cast<std::uint32_t>(parameters.size()), parameters.data());
+}
+
+// Blocks written before the reader has bound its socket are dropped:
+// sends a probe until one comes back through `receiver`'s client.
+bool waitUntilBound(ISerial& sender, WatchingClient& receiver) {
+    for (int tries = 0; tries < 200; ++tries) {
+        sendBytes(sender, bytesOf("probe"));
+        if (receiver.waitFor("rx \"probe\"", 1, std::chrono::milliseconds(50))) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
+    WatchingClient client;
+    UDP link(&client);
+    client.name(&link, "udp");
+    const int port = freePort();
+    ASSERT_TRUE(openWith(link, {Value(port)}));
+    const std::string name = "udp status udp " + std::to_string(port) + " <--> localhost:" + std::to_string(port);
+    EXPECT_EQ(client.lines(), (Lines{name + " offline", "online", name + " online"}));
+    ASSERT_TRUE(waitUntilBound(link, client));
+    client.received();
+    EXPECT_TRUE(sendBytes(link, bytesOf("abc")));
+    EXPECT_TRUE(sendBytes(link, {})); // sent, but an empty datagram is not delivered
+    EXPECT_TRUE(sendBytes(link, bytesOf("defgh")));
+    ASSERT_TRUE(client.waitFor("udp rx \"defgh\""));
+    EXPECT_EQ(client.received(), (std::vector<Bytes>{bytesOf("abc"), bytesOf("defgh")}));
+    EXPECT_TRUE(client.waitFor("udp tx \"defgh\""));
+    EXPECT_EQ(client.count("udp tx \"abc\""), 1);
+
+    EXPECT_FALSE(openWith(link, {Value(port)})); // already open
+    ASSERT_TRUE(link.close());
+    EXPECT_FALSE(link.close());
+    EXPECT_FALSE(link.isOnline());
+    EXPECT_EQ(client.lines(), (Lines{"offline", name + " offline"}));
+}
+
+TEST(UdpLink, TwoLinksTalkEachFromItsPortToTheOthers) {
+    WatchingClient aSide;
+    WatchingClient bSide;
+    UDP a(&aSide);
+    UDP b(&bSide);
+    aSide.name(&a, "a");
+    bSide.name(&b, "b");
+    const int aPort = freePort();
+    const int bPort = freePort();
+    ASSERT_TRUE(openWith(a, {Value(aPort), Value("127.0.0.1"), Value(bPort)}));
+    ASSERT_TRUE(openWith(b, {Value(bPort), Value("127.0.0.1"), Value(aPort)}));
+    ASSERT_TRUE(waitUntilBound(a, bSide));
+    EXPECT_TRUE(waitUntilBound(b, aSide)); // the answer goes back to a's own port
+}
+
+TEST(UdpLink, OpenShapes) {
+    WatchingClient client;
+    UDP link(&client);
+    client.name(&link, "udp");
+    EXPECT_FALSE(openWith(link, {}));
+    EXPECT_FALSE(openWith(link, {Value("host")}));
+    EXPECT_FALSE(openWith(link, {Value(5000), Value(6000)}));
+    EXPECT_FALSE(openWith(link, {Value(5000), Value("host"), Value::raw(VT_I2)}));
+    EXPECT_FALSE(openWith(link, {Value(5000), Value("host"), Value(6000), Value(1)}));
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_TRUE(client.lines().empty());
+    // An empty destination leaves only the local port, its low 16 bits.
+    ASSERT_TRUE(openWith(link, {Value(70000), Value("")}));
+    EXPECT_EQ(client.lines().front(), "udp status udp 4464 offline");
+    EXPECT_TRUE(link.close());
+}
