@@ -1,6 +1,7 @@
 #include "links/SerialCreator.h"
 
 #include "links/LoopBack.h"
+#include "links/ProcessPipe.h"
 #include "platform/sockets.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ const LinkKind linkKinds[] = {
     {"udp", nullptr},
     {"visa", nullptr},
     {"loopback", make<LoopBack>},
-    {"process", nullptr},
+    {"process", make<ProcessPipe>},
 };
 
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -3,6 +3,7 @@
 // or handle left behind after many open/close cycles.
 #include "LinkTestSupport.h"
 #include "links/ProcessPipe.h"
+#include "links/SerialCreator.h"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +95,9 @@ std::size_t openHandleCount() {
 
 TEST(ProcessPipe, RunsCommandsAndShowsTheirOutput) {
     WaitingClient client;
-    ProcessPipe link(&client);
+    const std::unique_ptr<ISerial> made = SerialCreator::instance()->create(&client, "Process");
+    ASSERT_NE(dynamic_cast<ProcessPipe*>(made.get()), nullptr);
+    ISerial& link = *made;
     ASSERT_TRUE(link.open(0, nullptr));
     EXPECT_FALSE(link.open(0, nullptr));
     EXPECT_EQ(link.getStatus(), "Process online");

@@ -36,10 +36,10 @@ TEST(SerialCreator, OneInstanceUntilReleased) {
 TEST(SerialCreator, TypeNamesAndTheLoopBackLink) {
     RecordingClient client;
     SerialCreator* factory = SerialCreator::instance();
-    // rs232, tcp, udp, visa and process links, and the packet variants of
-    // the first two, are not part of this build yet: their names give none.
+    // rs232, tcp, udp and visa links, and the packet variants of the first
+    // two, are not part of this build yet: their names give none.
     for (const char* name : {"", "serial", "loopback ", "loopbackpkt", "udppkt", "rs232", "rs232pkt", "tcp", "tcppkt",
-                             "udp", "visa", "process"})
+                             "udp", "visa", "processpkt"})
         EXPECT_EQ(factory->create(&client, name), nullptr) << '"' << name << '"';
     EXPECT_EQ(factory->create(&client, nullptr), nullptr);
 
