@@ -21,8 +21,14 @@ bool ProcessPipe::open(std::uint32_t, const VARIANT*) {
         open_ = true;
     }
     readerStop_.reset();
-    reader_.start([this] { readChildOutput(); });
-    writer_.start([this] { writeQueuedBlocks(); });
+    try {
+        reader_.start([this] { readChildOutput(); });
+        writer_.start([this] { writeQueuedBlocks(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: end the one that started, and the child.
+        endThreadsAndChild();
+        return false;
+    }
     setStatus("Process");
     setOnline(true);
     return true;
@@ -33,8 +39,7 @@ bool ProcessPipe::close() {
     // Queued like any block and never encrypted: it ends the interpreter.
     constexpr std::string_view exitCommand = "exit\n";
     write(reinterpret_cast<const std::uint8_t*>(exitCommand.data()), static_cast<std::uint32_t>(exitCommand.size()));
-    stopThreads();
-    child_.reset();
+    endThreadsAndChild();
     return true;
 }
 
@@ -53,7 +58,15 @@ bool ProcessPipe::write(const std::uint8_t* data, std::uint32_t length) {
     return true;
 }
 
-void ProcessPipe::stopThreads() {
+void ProcessPipe::endThreadsAndChild() {
+    // A thread still blocked on the child's pipe would use a freed child:
+    // the child object is then left behind instead, and the thread is
+    // joined when the link goes.
+    if (!stopThreads()) static_cast<void>(child_.release());
+    child_.reset();
+}
+
+bool ProcessPipe::stopThreads() {
     {
         const std::lock_guard lock(queueLock_);
         writerStopping_ = true;
@@ -63,11 +76,11 @@ void ProcessPipe::stopThreads() {
     const bool writerEnded = writer_.joinFor(threadEndLimit);
     readerStop_.signal();
     const bool readerEnded = reader_.joinFor(threadEndLimit);
-    if (writerEnded && readerEnded) return;
+    if (writerEnded && readerEnded) return true;
     // A thread still blocked on a pipe: ending the child breaks both pipes.
     child_->terminate();
-    writer_.joinFor(threadEndLimit);
-    reader_.joinFor(threadEndLimit);
+    const bool writerEndedLate = writer_.joinFor(threadEndLimit);
+    return reader_.joinFor(threadEndLimit) && writerEndedLate;
 }
 
 void ProcessPipe::readChildOutput() {

@@ -45,8 +45,10 @@ private:
     // writer is told to stop. Queued blocks are written before the stop is seen.
     bool nextBlock(Block& block);
     // Ends both threads, each within its limit; the child is ended as the
-    // last resort for a thread blocked on its pipe.
-    void stopThreads();
+    // last resort for a thread blocked on its pipe. False when one still runs.
+    bool stopThreads();
+    // Ends both threads, then lets the child go (see ChildProcess's destructor).
+    void endThreadsAndChild();
 
     std::mutex queueLock_;
     std::condition_variable queueChanged_;

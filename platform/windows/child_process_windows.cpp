@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -73,6 +74,12 @@ bool makePipe(Pipe& pipe, bool childReads, std::error_code& error) {
     return true;
 }
 
+// Held from making the pipes until the child's ends are closed again: the
+// child's ends are inheritable meanwhile, and a second child started by
+// another link at that moment would inherit them too and hold this child's
+// output open after it exits.
+std::mutex startLock;
+
 } // namespace
 
 struct ChildProcess::Native {
@@ -86,6 +93,7 @@ ChildProcess::ChildProcess() : native_(std::make_unique<Native>()) {}
 ChildProcess::~ChildProcess() { endChild(); }
 
 bool ChildProcess::start(std::error_code& error) {
+    const std::lock_guard lock(startLock);
     Pipe input, output;
     if (!makePipe(input, true, error) || !makePipe(output, false, error)) return false;
 
