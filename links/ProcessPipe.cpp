@@ -75,12 +75,23 @@ bool ProcessPipe::stopThreads() {
     queueChanged_.notify_one();
     const bool writerEnded = writer_.joinFor(threadEndLimit);
     readerStop_.signal();
-    const bool readerEnded = reader_.joinFor(threadEndLimit);
+    const bool readerEnded = joinReader();
     if (writerEnded && readerEnded) return true;
     // A thread still blocked on a pipe: ending the child breaks both pipes.
     child_->terminate();
     const bool writerEndedLate = writer_.joinFor(threadEndLimit);
     return reader_.joinFor(threadEndLimit) && writerEndedLate;
+}
+
+bool ProcessPipe::joinReader() {
+    // A cancel that comes just before the reader blocks is lost: repeat it.
+    constexpr std::chrono::milliseconds cancelAgainAfter{50};
+    const auto deadline = std::chrono::steady_clock::now() + threadEndLimit;
+    do {
+        child_->cancelRead();
+        if (reader_.joinFor(cancelAgainAfter)) return true;
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 void ProcessPipe::readChildOutput() {

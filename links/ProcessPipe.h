@@ -47,6 +47,8 @@ private:
     // Ends both threads, each within its limit; the child is ended as the
     // last resort for a thread blocked on its pipe. False when one still runs.
     bool stopThreads();
+    // Waits up to threadEndLimit for the stopped reader, waking its read.
+    bool joinReader();
     // Ends both threads, then lets the child go (see ChildProcess's destructor).
     void endThreadsAndChild();
 

@@ -40,14 +40,19 @@ public:
     // signal.
     bool write(const std::uint8_t* data, std::size_t length);
     // Reads up to `capacity` bytes into `buffer`. Blocks until some come,
-    // the output ends or, where the system lets a pipe read be woken, `stop`
-    // is signalled; on Windows a blocked read ends only with the output.
+    // the output ends, or `stop` is signalled; on Windows a read already
+    // blocked sees the stop only once cancelRead() is called.
     ReadOutcome read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received, const StopSignal& stop);
+    // After the stop signal: wakes a read blocked on another thread where
+    // the signal alone does not (Windows). A call that comes just before the
+    // read begins is lost, so the caller repeats it until the reader ends.
+    void cancelRead();
 
     // Waits up to `limit` for the child to end and collects it; true when
     // it has ended, or when there is none.
     bool waitForExit(std::chrono::milliseconds limit);
-    // Ends the child at once, the last resort for one that does not exit.
+    // Ends the child at once, the last resort for one that does not exit,
+    // and the commands it runs with it.
     void terminate();
     // Closes this side's pipe ends; no read or write may be running then.
     void closePipes();
@@ -55,6 +60,9 @@ public:
 private:
     // What the destructor does, the same on every system.
     void endChild();
+    // Where a blocked read cannot otherwise be woken, the reading thread,
+    // for cancelRead().
+    void rememberReaderThread();
 
     struct Native;
     std::unique_ptr<Native> native_;

@@ -194,6 +194,10 @@ ReadOutcome ChildProcess::read(std::uint8_t* buffer, std::size_t capacity, std::
     }
 }
 
+// The stop signal already wakes a read: poll() watches it beside the pipe.
+void ChildProcess::cancelRead() {}
+void ChildProcess::rememberReaderThread() {}
+
 bool ChildProcess::waitForExit(std::chrono::milliseconds limit) {
     if (native_->pid < 0) return true;
     // A process descriptor becomes readable when the child ends, so the
@@ -217,9 +221,11 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds limit) {
     return true;
 }
 
-// SIGKILL: an interactive shell ignores SIGTERM.
+// SIGKILL, since an interactive shell ignores SIGTERM, to the child's whole
+// process group: without job control the commands it runs are in that
+// group too, and would otherwise live on.
 void ChildProcess::terminate() {
-    if (native_->pid > 0) kill(native_->pid, SIGKILL);
+    if (native_->pid > 0) kill(-native_->pid, SIGKILL);
 }
 
 void ChildProcess::closePipes() {

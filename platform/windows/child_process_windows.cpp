@@ -3,9 +3,11 @@
 // error lines arrive among the output as written.
 //
 // A synchronous ReadFile on an anonymous pipe is not woken by closing the
-// handle it reads, nor by any event: it ends when data comes or when every
-// write end has gone. So the link's copy of the child's write end is closed
-// as soon as the child has its own, and the child's exit ends the read.
+// handle it reads, nor by any event: it ends when data comes, when every
+// write end has gone, or when CancelSynchronousIo names its thread. So the
+// link's copy of the child's write end is closed as soon as the child has
+// its own, the child's exit ends the read, and cancelRead() ends it even
+// while a grandchild still holds the output open.
 #include "platform/child_process.h"
 
 #include <windows.h>
@@ -86,6 +88,9 @@ struct ChildProcess::Native {
     PipeHandle input;  // the child's standard input, our end
     PipeHandle output; // the child's standard output and error, our end
     ObjectHandle process;
+    ObjectHandle job; // the child and what it starts, for terminate()
+    std::mutex readerLock; // guards reader
+    ObjectHandle reader;   // the thread that reads, once it has read
 };
 
 ChildProcess::ChildProcess() : native_(std::make_unique<Native>()) {}
@@ -105,14 +110,25 @@ bool ChildProcess::start(std::error_code& error) {
     startup.hStdOutput = output.writeEnd.get();
     startup.hStdError = output.writeEnd.get();
     wchar_t commandLine[] = L"cmd /K"; // CreateProcessW may write into it
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+    ObjectHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job.valid()) {
         error = lastError(GetLastError());
         return false;
     }
-    // The child's ends close here: its exit is then the end of the output.
+    // Started suspended, so that it is in the job before it can start a
+    // command of its own.
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &started)) {
+        error = lastError(GetLastError());
+        return false;
+    }
     native_->process = ObjectHandle(started.hProcess);
-    CloseHandle(started.hThread);
+    const ObjectHandle mainThread(started.hThread);
+    // Without the job, terminate() ends only the child itself.
+    if (AssignProcessToJobObject(job.get(), started.hProcess)) native_->job = std::move(job);
+    ResumeThread(mainThread.get());
+    // The child's ends close here: its exit is then the end of the output.
     native_->input = std::move(input.writeEnd);
     native_->output = std::move(output.readEnd);
     return true;
@@ -133,18 +149,36 @@ bool ChildProcess::write(const std::uint8_t* data, std::size_t length) {
 ReadOutcome ChildProcess::read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
                                const StopSignal& stop) {
     received = 0;
-    if (stop.isSignalled()) return ReadOutcome::Stopped;
+    rememberReaderThread();
     const DWORD wanted = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
     for (;;) {
+        if (stop.isSignalled()) return ReadOutcome::Stopped;
         DWORD count = 0;
-        if (!ReadFile(native_->output.get(), buffer, wanted, &count, nullptr)) return ReadOutcome::Ended;
+        if (!ReadFile(native_->output.get(), buffer, wanted, &count, nullptr)) {
+            // Cancelled reads go round to the stop check.
+            if (GetLastError() == ERROR_OPERATION_ABORTED) continue;
+            return ReadOutcome::Ended;
+        }
         if (count > 0) {
             received = count;
             return ReadOutcome::Data;
         }
         // A zero-length write by the child reads as zero bytes, not as the end.
-        if (stop.isSignalled()) return ReadOutcome::Stopped;
     }
+}
+
+void ChildProcess::rememberReaderThread() {
+    const std::lock_guard lock(native_->readerLock);
+    if (native_->reader.valid()) return;
+    HANDLE self = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS))
+        native_->reader = ObjectHandle(self);
+}
+
+void ChildProcess::cancelRead() {
+    const std::lock_guard lock(native_->readerLock);
+    if (native_->reader.valid()) CancelSynchronousIo(native_->reader.get());
 }
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds limit) {
@@ -155,8 +189,11 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds limit) {
     return true;
 }
 
+// The whole job: commands the child runs would otherwise live on and keep
+// its output open.
 void ChildProcess::terminate() {
-    if (native_->process.valid()) TerminateProcess(native_->process.get(), 1);
+    if (native_->job.valid()) TerminateJobObject(native_->job.get(), 1);
+    else if (native_->process.valid()) TerminateProcess(native_->process.get(), 1);
 }
 
 void ChildProcess::closePipes() {

@@ -23,6 +23,16 @@ constexpr auto eventLimit = 20s; // generous: a child interpreter starts slowly 
 
 constexpr auto exitReport = "tx 657869740a"; // "exit\n" as transmitted
 
+// A command that says "busy-now", then keeps the child busy, neither
+// reading its input nor writing, for longer than any test waits.
+#ifdef _WIN32
+constexpr std::string_view busyCommand = "echo busy-now& ping -n 60 127.0.0.1 >nul\r\n";
+constexpr std::string_view busyNotice = "busy-now\r\n";
+#else
+constexpr std::string_view busyCommand = "echo busy-now; sleep 60\n";
+constexpr std::string_view busyNotice = "busy-now\n";
+#endif
+
 // A command whose output is not its own text (cmd echoes each line it reads).
 #ifdef _WIN32
 constexpr std::string_view answerCommand = "set /a 6*7\r\n";
@@ -137,6 +147,21 @@ TEST(ProcessPipe, StaysUsableAfterTheChildExitsByItselfAndReopens) {
     ASSERT_TRUE(sendText(link, answerCommand));
     EXPECT_TRUE(client.waitForReceived("42"));
     EXPECT_TRUE(link.close());
+}
+
+// The child cannot read "exit" while busy: close ends it rather than
+// waiting for the command.
+TEST(ProcessPipe, ClosesWhileTheChildIsBusy) {
+    WaitingClient client;
+    ProcessPipe link(&client);
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, busyCommand));
+    ASSERT_TRUE(client.waitForReceived(busyNotice));
+    EXPECT_TRUE(link.close());
+    EXPECT_TRUE(client.waitForLine("status Process offline"));
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, answerCommand));
+    EXPECT_TRUE(client.waitForReceived("42"));
 }
 
 TEST(ProcessPipe, ManyOpenCloseCyclesLeaveNoHandleBehind) {
