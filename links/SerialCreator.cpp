@@ -2,6 +2,7 @@
 
 #include "links/LoopBack.h"
 #include "links/PacketSerial.h"
+#include "links/ProcessPipe.h"
 #include "links/TCP.h"
 #include "links/UDP.h"
 #include "platform/sockets.h"
@@ -43,7 +44,7 @@ const LinkKind linkKinds[] = {
     {"udp", make<UDP>},
     {"visa", nullptr},
     {"loopback", make<LoopBack>},
-    {"process", nullptr},
+    {"process", make<ProcessPipe>},
 };
 
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

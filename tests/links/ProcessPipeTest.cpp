@@ -1,0 +1,180 @@
+// The process link against real child interpreters: commands run, the close
+// sequence and its reports, a child that exits by itself, and no descriptor
+// or handle left behind after many open/close cycles.
+#include "LinkTestSupport.h"
+#include "links/ProcessPipe.h"
+#include "links/SerialCreator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto eventLimit = 20s; // generous: a child interpreter starts slowly under Wine
+
+constexpr auto exitReport = "tx 657869740a"; // "exit\n" as transmitted
+
+// A command that says "busy-now", then keeps the child busy, neither
+// reading its input nor writing, for longer than any test waits.
+#ifdef _WIN32
+constexpr std::string_view busyCommand = "echo busy-now& ping -n 60 127.0.0.1 >nul\r\n";
+constexpr std::string_view busyNotice = "busy-now\r\n";
+#else
+constexpr std::string_view busyCommand = "echo busy-now; sleep 60\n";
+constexpr std::string_view busyNotice = "busy-now\n";
+#endif
+
+// A command whose output is not its own text (cmd echoes each line it reads).
+#ifdef _WIN32
+constexpr std::string_view answerCommand = "set /a 6*7\r\n";
+#else
+constexpr std::string_view answerCommand = "echo $((6*7))\n";
+#endif
+
+// Records every callback as a line, keeps the received text, and lets a
+// test wait until what it expects has come.
+class WaitingClient : public ISerialClient {
+public:
+    void onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        update([&] { received_.append(data, data + length); });
+    }
+    void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        update([&] { lines_.push_back("tx " + show(data, length)); });
+    }
+    void onOnline() override { update([&] { lines_.push_back("online"); }); }
+    void onOffline() override { update([&] { lines_.push_back("offline"); }); }
+    void onCommEvent(ISerial*, CommEvent) override { update([&] { lines_.push_back("event"); }); }
+    void onStatusChanged(ISerial* link) override {
+        const std::string status = link->getStatus();
+        update([&] { lines_.push_back("status " + status); });
+    }
+
+    bool waitForReceived(std::string_view text) {
+        return waitUntil([&] { return received_.find(text) != std::string::npos; });
+    }
+    bool waitForLine(const std::string& line) {
+        return waitUntil([&] { return std::find(lines_.begin(), lines_.end(), line) != lines_.end(); });
+    }
+    Lines takeLines() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(lines_, {});
+    }
+
+private:
+    void update(const std::function<void()>& change) {
+        {
+            const std::lock_guard lock(mutex_);
+            change();
+        }
+        changed_.notify_all();
+    }
+    bool waitUntil(const std::function<bool()>& done) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, eventLimit, done);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Lines lines_;
+    std::string received_;
+};
+
+bool sendText(ISerial& link, std::string_view text) {
+    return link.send(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::uint32_t>(text.size()));
+}
+
+std::size_t openHandleCount() {
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+#else
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+#endif
+}
+
+TEST(ProcessPipe, RunsCommandsAndShowsTheirOutput) {
+    WaitingClient client;
+    const std::unique_ptr<ISerial> made = SerialCreator::instance()->create(&client, "Process");
+    ASSERT_NE(dynamic_cast<ProcessPipe*>(made.get()), nullptr);
+    ISerial& link = *made;
+    ASSERT_TRUE(link.open(0, nullptr));
+    EXPECT_FALSE(link.open(0, nullptr));
+    EXPECT_EQ(link.getStatus(), "Process online");
+    ASSERT_TRUE(sendText(link, answerCommand));
+    EXPECT_TRUE(client.waitForReceived("42"));
+    // Errors come back on the same pipe as output.
+    ASSERT_TRUE(sendText(link, "nosuchcommand_xyz\n"));
+    EXPECT_TRUE(client.waitForReceived("nosuchcommand_xyz"));
+}
+
+TEST(ProcessPipe, CloseSendsExitThenGoesOffline) {
+    WaitingClient client;
+    ProcessPipe link(&client);
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(client.waitForLine("status Process online"));
+    client.takeLines();
+    ASSERT_TRUE(link.close());
+    EXPECT_EQ(client.takeLines(), (Lines{exitReport, "offline", "status Process offline"}));
+    EXPECT_FALSE(link.close());
+    EXPECT_FALSE(sendText(link, "echo late\n"));
+    EXPECT_FALSE(link.isOpen());
+}
+
+TEST(ProcessPipe, StaysUsableAfterTheChildExitsByItselfAndReopens) {
+    WaitingClient client;
+    ProcessPipe link(&client);
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, "exit\n"));
+    ASSERT_TRUE(client.waitForLine(exitReport));
+    // Nothing reads any more; sending is still accepted and the link closes as usual.
+    EXPECT_TRUE(sendText(link, "echo nobody\n"));
+    EXPECT_TRUE(link.isOpen());
+    EXPECT_TRUE(link.close());
+    EXPECT_TRUE(client.waitForLine("status Process offline"));
+
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, answerCommand));
+    EXPECT_TRUE(client.waitForReceived("42"));
+    EXPECT_TRUE(link.close());
+}
+
+// The child cannot read "exit" while busy: close ends it rather than
+// waiting for the command.
+TEST(ProcessPipe, ClosesWhileTheChildIsBusy) {
+    WaitingClient client;
+    ProcessPipe link(&client);
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, busyCommand));
+    ASSERT_TRUE(client.waitForReceived(busyNotice));
+    EXPECT_TRUE(link.close());
+    EXPECT_TRUE(client.waitForLine("status Process offline"));
+    ASSERT_TRUE(link.open(0, nullptr));
+    ASSERT_TRUE(sendText(link, answerCommand));
+    EXPECT_TRUE(client.waitForReceived("42"));
+}
+
+TEST(ProcessPipe, ManyOpenCloseCyclesLeaveNoHandleBehind) {
+    WaitingClient client;
+    ProcessPipe link(&client);
+    ASSERT_TRUE(link.open(0, nullptr)); // the first cycle makes what the process keeps for good
+    ASSERT_TRUE(link.close());
+    const std::size_t before = openHandleCount();
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        ASSERT_TRUE(link.open(0, nullptr)) << "cycle " << cycle;
+        ASSERT_TRUE(link.close()) << "cycle " << cycle;
+    }
+    EXPECT_EQ(openHandleCount(), before);
+}
+
+} // namespace
