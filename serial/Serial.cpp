@@ -5,7 +5,6 @@
 #include "tester/Parameters.h"
 
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -14,7 +13,8 @@ constexpr std::uint32_t defaultTimeoutSeconds = 5;
 // "delete" waits this long after detaching the link before letting go of it.
 constexpr auto linkDetachPause = std::chrono::milliseconds(1000);
 
-// How often "send" looks at the transmitted count.
+// How often "send" looks at the abort flag and the deadline; a transmitted
+// report wakes it at once.
 constexpr auto sendPollInterval = std::chrono::milliseconds(1);
 
 // How long clearReceiveQueue waits for one more chunk before it stops.
@@ -169,7 +169,11 @@ ActionResult Serial::send(std::uint32_t count, const VARIANT* parameters) {
     const std::uint32_t target = transmittedCount_ + length;
     if (!actionLink_->send(reinterpret_cast<const std::uint8_t*>(text.data()), length)) return ActionResult::Error;
     setTimeout(timed.timeoutSeconds);
-    while (transmittedCount_ < target && !aborted() && !timedOut()) std::this_thread::sleep_for(sendPollInterval);
+    {
+        std::unique_lock guard(transmitLock_);
+        while (transmittedCount_ < target && !aborted() && !timedOut())
+            transmitSignal_.wait_for(guard, sendPollInterval);
+    }
     if (aborted()) return ActionResult::Aborted;
     return transmittedCount_ < target ? ActionResult::Failed : ActionResult::Passed;
 }

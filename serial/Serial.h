@@ -105,6 +105,8 @@ private:
     std::shared_ptr<ISerial> link_;       // replaced and read under queueLock_
     std::shared_ptr<ISerial> actionLink_; // the running action's own reference; action thread only
     std::atomic<std::uint32_t> transmittedCount_{0};
+    std::mutex transmitLock_;                // orders transmitted reports with a waiting "send"
+    std::condition_variable transmitSignal_; // notified after each transmitted report
     std::mutex queueLock_; // guards receiveQueue_ and link_
     std::condition_variable receiveSignal_; // notified once per queued chunk
     std::deque<std::vector<std::uint8_t>> receiveQueue_;

@@ -44,7 +44,12 @@ void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t le
 }
 
 void Serial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) {
-    transmittedCount_ += length;
+    {
+        // Under the lock, so that a "send" between its check and its wait cannot miss the report.
+        const std::lock_guard guard(transmitLock_);
+        transmittedCount_ += length;
+    }
+    transmitSignal_.notify_all();
     try {
         if (logData_) traceBytes("Tx:", data, length);
     } catch (...) {

@@ -15,11 +15,15 @@ bool openWith(ISerial& link, std::initializer_list<Value> values) {
 }
 
 // Blocks written before the reader has bound its socket are dropped:
-// sends a probe until one comes back through `receiver`'s client.
+// sends probes until one comes back through `receiver`'s client.
 bool waitUntilBound(ISerial& sender, WatchingClient& receiver) {
     for (int tries = 0; tries < 200; ++tries) {
-        sendBytes(sender, bytesOf("probe"));
-        if (receiver.waitFor("rx \"probe\"", 1, std::chrono::milliseconds(50))) return true;
+        // Each probe its own text: datagrams reach a socket in order, so once
+        // this one is back, no earlier probe is still on its way to confuse
+        // what the test reads next.
+        const std::string probe = "probe" + std::to_string(tries);
+        sendBytes(sender, bytesOf(probe));
+        if (receiver.waitFor("rx \"" + probe + "\"", 1, std::chrono::milliseconds(50))) return true;
     }
     return false;
 }
