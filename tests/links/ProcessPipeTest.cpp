@@ -7,14 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/OpenHandles.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <functional>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -90,17 +87,6 @@ private:
 
 bool sendText(ISerial& link, std::string_view text) {
     return link.send(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::uint32_t>(text.size()));
-}
-
-std::size_t openHandleCount() {
-#ifdef _WIN32
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-#else
-    const std::filesystem::directory_iterator entries("/proc/self/fd");
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
-#endif
 }
 
 TEST(ProcessPipe, RunsCommandsAndShowsTheirOutput) {

@@ -3,30 +3,13 @@
 #include "links/SerialCreator.h"
 #include "links/TCP.h"
 
+#include "../support/OpenHandles.h"
 #include "../support/Variants.h"
 #include "SocketLinkSupport.h"
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <filesystem>
-#endif
-
 namespace {
-
-// Descriptors or handles the process holds now.
-std::size_t openHandles() {
-#ifdef _WIN32
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-#else
-    const std::filesystem::directory_iterator entries("/proc/self/fd");
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
-#endif
-}
 
 class TcpLinkTest : public ::testing::Test {
 protected:
@@ -154,9 +137,9 @@ TEST_F(TcpLinkTest, OpeningAndClosingLeavesNothingBehind) {
         ASSERT_TRUE(link.close());
     };
     cycle(true);
-    const std::size_t before = openHandles();
+    const std::size_t before = openHandleCount();
     for (int round = 0; round < 100 && !HasFatalFailure(); ++round) cycle(round % 2 == 0);
-    EXPECT_EQ(openHandles(), before);
+    EXPECT_EQ(openHandleCount(), before);
 }
 
 TEST_F(TcpLinkTest, ATakenPortGivesABindErrorAgainAndAgain) {
