@@ -2,6 +2,7 @@
 #include "links/UDP.h"
 
 #include "../support/Variants.h"
+#include "../support/OpenHandles.h"
 #include "SocketLinkSupport.h"
 
 #include <gtest/gtest.h>
@@ -85,4 +86,18 @@ TEST(UdpLink, OpenShapes) {
     ASSERT_TRUE(openWith(link, {Value(70000), Value("")}));
     EXPECT_EQ(client.lines().front(), "udp status udp 4464 offline");
     EXPECT_TRUE(link.close());
+}
+
+TEST(UdpLink, OpeningAndClosingLeavesNothingBehind) {
+    WatchingClient client;
+    UDP link(&client);
+    const int port = freePort();
+    const auto cycle = [&] {
+        ASSERT_TRUE(openWith(link, {Value(port)}));
+        ASSERT_TRUE(link.close());
+    };
+    cycle();
+    const std::size_t before = openHandleCount();
+    for (int round = 0; round < 100 && !testing::Test::HasFatalFailure(); ++round) cycle();
+    EXPECT_EQ(openHandleCount(), before);
 }
