@@ -1,9 +1,21 @@
-// The parts of the socket handle that need no system call of their own.
-#include "platform/socket.h"
+// The parts of the socket seam that both systems write alike: the handle's
+// ownership, waiting for readiness, and name resolution.
+#include "platform/socket_system.h"
 
 #include <utility>
 
 namespace platform {
+
+std::optional<std::uint32_t> resolveIpv4(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return std::nullopt;
+    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const std::uint32_t result = ntohl(address->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return result;
+}
 
 Socket::~Socket() { close(); }
 

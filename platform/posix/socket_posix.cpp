@@ -1,12 +1,8 @@
 // BSD sockets. Sends use MSG_NOSIGNAL: a peer that has gone must fail the
 // send, not raise SIGPIPE in the host process.
-#include "platform/socket.h"
+#include "platform/socket_system.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,14 +11,6 @@
 namespace platform {
 
 namespace {
-
-sockaddr_in socketAddress(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    return address;
-}
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
@@ -38,17 +26,6 @@ std::optional<SocketOutcome> outcomeOf(ssize_t count) {
 }
 
 } // namespace
-
-std::optional<std::uint32_t> resolveIpv4(const std::string& name) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    const std::uint32_t result = ntohl(address->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return result;
-}
 
 Socket Socket::create(Kind kind, int& error) {
     const int type = kind == Kind::Stream ? SOCK_STREAM : SOCK_DGRAM;

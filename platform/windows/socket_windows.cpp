@@ -1,10 +1,7 @@
 // Winsock. A thread waits for readiness in select() slices of 50 ms and
 // looks at the stop signal between them, so a stop reaches it within a
 // slice whatever the socket does.
-#include "platform/socket.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform/socket_system.h"
 
 #include <chrono>
 #include <utility>
@@ -14,14 +11,6 @@ namespace platform {
 namespace {
 
 constexpr long sliceMicroseconds = 50'000;
-
-sockaddr_in socketAddress(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    return address;
-}
 
 SOCKET native(Socket::Native socket) { return static_cast<SOCKET>(socket); }
 
@@ -45,17 +34,6 @@ std::optional<SocketOutcome> outcomeOf(int count) {
 }
 
 } // namespace
-
-std::optional<std::uint32_t> resolveIpv4(const std::string& name) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    const std::uint32_t result = ntohl(address->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return result;
-}
 
 Socket Socket::create(Kind kind, int& error) {
     const int type = kind == Kind::Stream ? SOCK_STREAM : SOCK_DGRAM;
