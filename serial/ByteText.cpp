@@ -51,3 +51,28 @@ std::string traceLineFormat(const char* prefix, const std::uint8_t* data, std::u
     }
     return text;
 }
+
+bool appendLogText(std::string& text, const std::uint8_t* data, std::size_t length, std::string_view lineEnd) {
+    bool endedLine = false;
+    std::size_t i = 0;
+    while (i < length) {
+        // A run of bytes shown as themselves goes in with one append.
+        const std::size_t runStart = i;
+        while (i < length && !isShownAsHex(data[i])) ++i;
+        text.append(reinterpret_cast<const char*>(data + runStart), i - runStart);
+        if (i == length) break;
+        const std::uint8_t octet = data[i];
+        if (octet == '\n' || octet == '\r') {
+            // The second byte of a CR LF or LF CR pair ends no further line.
+            const std::uint8_t partner = octet == '\n' ? '\r' : '\n';
+            if (i == 0 || data[i - 1] != partner) {
+                text.append(lineEnd);
+                endedLine = true;
+            }
+        } else {
+            appendHexEscape(text, octet);
+        }
+        ++i;
+    }
+    return endedLine;
+}

@@ -3,6 +3,7 @@
 // an escape) as '<hh>'.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,3 +23,9 @@ std::string escapedBytes(std::string_view bytes);
 // characters. `length` must be at most maxTraceBytes.
 inline constexpr std::uint32_t maxTraceBytes = 255;
 std::string traceLineFormat(const char* prefix, const std::uint8_t* data, std::uint32_t length);
+
+// Appends a received chunk as the text form of the received-data log file:
+// printable bytes as themselves, every CR, LF, CR LF or LF CR within the
+// chunk as one `lineEnd`, other bytes as '<hh>'. True when a line end was
+// appended.
+bool appendLogText(std::string& text, const std::uint8_t* data, std::size_t length, std::string_view lineEnd);

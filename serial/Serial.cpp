@@ -144,10 +144,17 @@ ActionResult Serial::executeAction(std::uint32_t actionId, std::uint32_t count, 
     case 1: return close();
     case 2: return send(count, parameters);
     case 3: return waitfor(count, parameters);
+    case 4: return waitforEvent(count, parameters);
+    case 5: return clearEventQueue();
+    case 6: return queueEvents(count, parameters);
     case 7: return setFlag(logData_, "logData", count, parameters);
     case 8: return setFlag(sinkData_, "sinkData", count, parameters);
     case 9: return scanf(count, parameters);
+    case 10: return sendFile(count, parameters);
+    case 11: return compareFile(count, parameters);
     case 12: return clearReceiveQueue();
+    case 13: return startLoggingToFile(count, parameters);
+    case 14: return stopLoggingToFile();
     default: return ActionResult::Error;
     }
 }
@@ -169,6 +176,10 @@ ActionResult Serial::send(std::uint32_t count, const VARIANT* parameters) {
     const std::uint32_t target = transmittedCount_ + length;
     if (!actionLink_->send(reinterpret_cast<const std::uint8_t*>(text.data()), length)) return ActionResult::Error;
     setTimeout(timed.timeoutSeconds);
+    return awaitTransmitted(target);
+}
+
+ActionResult Serial::awaitTransmitted(std::uint32_t target) {
     {
         std::unique_lock guard(transmitLock_);
         while (transmittedCount_ < target && !aborted() && !timedOut())
@@ -179,14 +190,14 @@ ActionResult Serial::send(std::uint32_t count, const VARIANT* parameters) {
 }
 
 ActionResult Serial::setFlag(std::atomic<bool>& flag, const char* name, std::uint32_t count,
-                             const VARIANT* parameters) {
+                             const VARIANT* parameters, const char* onWord, const char* offWord) {
     // The help line's default is not applied: the value must be given.
     if (count != 1 || !isBool(parameters[0])) {
         log(LogLevel::Warning, "Invalid parameters to %s - bool expected - command ignored", name);
         return ActionResult::Warning;
     }
     flag = boolOf(parameters[0]);
-    log(LogLevel::Info, "%s %s", name, flag ? "True" : "False");
+    log(LogLevel::Info, "%s %s", name, flag ? onWord : offWord);
     return ActionResult::Passed;
 }
 

@@ -10,6 +10,8 @@
 
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
+#include "platform/file.h"
+#include "serial/ReceivedDataLog.h"
 #include "tester/Tester.h"
 
 #include <atomic>
@@ -20,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,12 +87,37 @@ private:
     ActionResult send(std::uint32_t count, const VARIANT* parameters);
     ActionResult waitfor(std::uint32_t count, const VARIANT* parameters);
     ActionResult scanf(std::uint32_t count, const VARIANT* parameters);
-    ActionResult setFlag(std::atomic<bool>& flag, const char* name, std::uint32_t count, const VARIANT* parameters);
+    ActionResult setFlag(std::atomic<bool>& flag, const char* name, std::uint32_t count, const VARIANT* parameters,
+                         const char* onWord = "True", const char* offWord = "False");
     ActionResult clearReceiveQueue();
+    // Waits until the link has reported `target` bytes transmitted in all.
+    ActionResult awaitTransmitted(std::uint32_t target);
+
+    // Line events.
+    ActionResult waitforEvent(std::uint32_t count, const VARIANT* parameters);
+    ActionResult queueEvents(std::uint32_t count, const VARIANT* parameters);
+    ActionResult clearEventQueue();
+    void emptyEventQueue();
+    // The oldest queued event, waiting at most `wait` for one.
+    std::optional<std::uint32_t> takeEvent(std::chrono::milliseconds wait);
+
+    // Files.
+    ActionResult sendFile(std::uint32_t count, const VARIANT* parameters);
+    ActionResult compareFile(std::uint32_t count, const VARIANT* parameters);
+    // The file the parameters name, looked for as given and then in the
+    // script directory; null (and logged) when neither opens.
+    platform::SharedFile openNamedFile(std::uint32_t count, const VARIANT* parameters);
+    ActionResult startLoggingToFile(std::uint32_t count, const VARIANT* parameters);
+    ActionResult stopLoggingToFile();
+    void detachLogFile();
+    std::shared_ptr<ReceivedDataLog> currentLogFile();
 
     // Makes the next received chunk current when the current one is used
     // up, waiting at most one poll interval; true when a byte is unread.
     bool fetchChunk();
+    // Waits for an unread byte as the byte reader does; false when the wait
+    // ended without one (deadline, abort or closed link).
+    bool awaitUnread();
     std::uint8_t nextByte(bool consume);
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
@@ -114,5 +142,10 @@ private:
     std::size_t readPosition_ = 0;           // next unread byte of currentChunk_
     std::atomic<bool> logData_{true};
     std::atomic<bool> sinkData_{false};
+    std::atomic<bool> queueEvents_{false};
+    std::deque<std::uint32_t> eventQueue_;  // line event codes; guarded by queueLock_
+    std::condition_variable eventSignal_;   // notified once per queued event
+    std::mutex logFileLock_;                 // guards logFile_ (not the file itself)
+    std::shared_ptr<ReceivedDataLog> logFile_;
     std::size_t largestWaitforWindow_ = 0;
 };

@@ -4,16 +4,11 @@
 #include "serial/ByteText.h"
 #include "serial/Serial.h"
 
-#include <array>
-
 namespace {
 
 // Waiting actions look at the deadline, the abort flag and the link at
 // least this often.
 constexpr auto receivePollInterval = std::chrono::milliseconds(100);
-
-constexpr std::array<const char*, 9> commEventNames{"Break", "CTS",    "DSR",    "ERR",    "RING",
-                                                    "RLSD",  "RXCHAR", "RXFLAG", "TXEMPTY"};
 
 } // namespace
 
@@ -29,6 +24,9 @@ void Serial::reportCallbackFailure(const char* callback) noexcept {
 
 void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) {
     try {
+        // The copy goes to the file attached now; detaching it meanwhile
+        // does not close it under this copy.
+        if (const std::shared_ptr<ReceivedDataLog> logFile = currentLogFile()) logFile->copy(data, length);
         if (!sinkData_) {
             std::vector<std::uint8_t> chunk(data, data + length); // the link's bytes live only during this call
             {
@@ -54,18 +52,6 @@ void Serial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t
         if (logData_) traceBytes("Tx:", data, length);
     } catch (...) {
         reportCallbackFailure("transmitting");
-    }
-}
-
-void Serial::onCommEvent(ISerial*, CommEvent event) {
-    const auto code = static_cast<std::uint32_t>(event);
-    try {
-        if (code < commEventNames.size())
-            log(LogLevel::Trace, "'%s' Received", commEventNames[code]);
-        else
-            log(LogLevel::Trace, "Unknown event %d received", static_cast<int>(code));
-    } catch (...) {
-        reportCallbackFailure("event");
     }
 }
 
@@ -102,13 +88,17 @@ bool Serial::fetchChunk() {
     return readPosition_ < currentChunk_.size();
 }
 
-std::uint8_t Serial::nextByte(bool consume) {
-    if (timedOut()) return 0;
+bool Serial::awaitUnread() {
+    if (timedOut()) return false;
     for (;;) {
-        if (aborted() || !linkOpen()) return 0;
-        if (fetchChunk()) break;
-        if (timedOut()) return 0;
+        if (aborted() || !linkOpen()) return false;
+        if (fetchChunk()) return true;
+        if (timedOut()) return false;
     }
+}
+
+std::uint8_t Serial::nextByte(bool consume) {
+    if (!awaitUnread()) return 0;
     const std::uint8_t octet = currentChunk_[readPosition_];
     if (consume) ++readPosition_;
     return octet;

@@ -329,6 +329,11 @@ bool Tester::timedOut() const {
     return platform::tickMs() > data_.deadline;
 }
 
+std::chrono::milliseconds Tester::timeLeft() const {
+    const std::int64_t left = std::int64_t{data_.deadline} - platform::tickMs();
+    return std::chrono::milliseconds(left > 0 ? left : 0);
+}
+
 bool Tester::aborted() const {
     return data_.abortRequested;
 }

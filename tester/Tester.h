@@ -10,6 +10,7 @@
 #include "com/DispatchOf.h"
 #include "tester/TesterData.h"
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -64,6 +65,8 @@ public:
     void setTimeout(double seconds);
     bool timedOut() const;
     bool aborted() const;
+    // What is left of the armed deadline; zero once it has passed.
+    std::chrono::milliseconds timeLeft() const;
 
     // Appends one value to what the running action returns, logging it.
     void addResult(double value);

@@ -37,7 +37,14 @@ protected:
     }
 };
 
-enum Position : ULONG { Open, Close, Send, WaitforAt, LogData = 7, SinkData, ScanfAt, ClearReceiveQueue = 12 };
+enum Position : ULONG {
+    Open, Close, Send, WaitforAt, WaitforEvent, QueueEvents, ClearEventQueue, LogData, SinkData, ScanfAt,
+    SendFile, CompareFile, ClearReceiveQueue, StartLoggingToFile, StopLoggingToFile
+};
+
+using Lines = std::vector<std::string>;
+inline constexpr auto Passed = ActionResult::Passed, Failed = ActionResult::Failed, Error = ActionResult::Error,
+                      Aborted = ActionResult::Aborted, Warning = ActionResult::Warning;
 
 struct Outcome {
     HRESULT hr = E_FAIL;

@@ -1,0 +1,145 @@
+// Whole files: "sendFile" streams one onto the link, "compareFile" checks
+// the received bytes against one, and the received-data log file copies
+// every received chunk into one.
+#include "serial/Serial.h"
+
+#include "platform/pause.h"
+#include "tester/Parameters.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Files are streamed in blocks of this size; no whole file is held.
+constexpr std::size_t fileBlockSize = 1024;
+
+// Detaching the log file waits this long before the file is let go, so that
+// a copy already running on the link's thread ends before the action does.
+constexpr auto logFileDetachPause = std::chrono::milliseconds(100);
+
+} // namespace
+
+platform::SharedFile Serial::openNamedFile(std::uint32_t count, const VARIANT* parameters) {
+    std::string name = formatParameters(count, parameters);
+    platform::SharedFile file = platform::openSharedForReading(name);
+    if (!file) {
+        // Tried for absolute names too: the joined name then fails as well.
+        name = scriptDirectory() + platform::pathSeparator + name;
+        file = platform::openSharedForReading(name);
+    }
+    if (!file) {
+        log(LogLevel::Error, "Could not file file %s", name.c_str());
+        return nullptr;
+    }
+    log(LogLevel::Trace, "File %s opened", name.c_str());
+    return file;
+}
+
+ActionResult Serial::sendFile(std::uint32_t count, const VARIANT* parameters) {
+    const TimedParameters timed = leadingTimeout(count, parameters);
+    const platform::SharedFile file = openNamedFile(timed.count, timed.parameters);
+    if (!file) return ActionResult::Error;
+    std::uint32_t target = transmittedCount_;
+    setTimeout(timed.timeoutSeconds);
+    std::array<std::uint8_t, fileBlockSize> block;
+    for (std::size_t length; (length = std::fread(block.data(), 1, block.size(), file.get())) > 0;) {
+        target += static_cast<std::uint32_t>(length);
+        if (!actionLink_->send(block.data(), static_cast<std::uint32_t>(length))) {
+            log(LogLevel::Error, "Failed to send to serial line");
+            return ActionResult::Failed;
+        }
+    }
+    return awaitTransmitted(target);
+}
+
+ActionResult Serial::compareFile(std::uint32_t count, const VARIANT* parameters) {
+    const TimedParameters timed = leadingTimeout(count, parameters);
+    const platform::SharedFile file = openNamedFile(timed.count, timed.parameters);
+    if (!file) return ActionResult::Error;
+    setTimeout(timed.timeoutSeconds);
+
+    std::array<std::uint8_t, fileBlockSize> block;
+    std::size_t blockLength = 0;
+    std::size_t blockPosition = 0;
+    std::uint32_t filePosition = 0;
+    const auto mismatch = [&] {
+        log(LogLevel::Error, "Unexpected char received at file position %d", static_cast<int>(filePosition));
+        return ActionResult::Failed;
+    };
+    // The deadline, the abort flag and the link are looked at once per run
+    // of bytes compared, not per byte.
+    while (!timedOut()) {
+        if (aborted() || !linkOpen()) break;
+        if (blockPosition == blockLength) {
+            blockLength = std::fread(block.data(), 1, block.size(), file.get());
+            blockPosition = 0;
+            if (blockLength == 0) return ActionResult::Passed;
+        }
+        if (!awaitUnread()) {
+            // The byte reader gives 0 for a wait that ended empty; only a
+            // file byte of 0 matches it.
+            if (block[blockPosition] != 0) return mismatch();
+            ++blockPosition, ++filePosition;
+            continue;
+        }
+        // Compares what is unread of the current chunk against the rest of
+        // the block, consuming exactly the bytes compared.
+        const std::size_t length = std::min(blockLength - blockPosition, currentChunk_.size() - readPosition_);
+        const auto fileBytes = block.begin() + static_cast<std::ptrdiff_t>(blockPosition);
+        const auto received = currentChunk_.begin() + static_cast<std::ptrdiff_t>(readPosition_);
+        const std::size_t same =
+            static_cast<std::size_t>(std::mismatch(fileBytes, fileBytes + static_cast<std::ptrdiff_t>(length), received).first - fileBytes);
+        blockPosition += same, readPosition_ += same, filePosition += static_cast<std::uint32_t>(same);
+        if (same < length) {
+            ++readPosition_; // the differing byte was read too
+            return mismatch();
+        }
+    }
+    return aborted() ? ActionResult::Aborted : ActionResult::Failed;
+}
+
+std::shared_ptr<ReceivedDataLog> Serial::currentLogFile() {
+    const std::lock_guard guard(logFileLock_);
+    return logFile_;
+}
+
+void Serial::detachLogFile() {
+    std::shared_ptr<ReceivedDataLog> detached;
+    {
+        const std::lock_guard guard(logFileLock_);
+        detached = std::move(logFile_);
+    }
+    platform::pause(logFileDetachPause);
+    // Closing (and so flushing) happens as the last holder lets go: here,
+    // unless a copy is still running.
+}
+
+ActionResult Serial::startLoggingToFile(std::uint32_t count, const VARIANT* parameters) {
+    detachLogFile();
+    if (count == 0 || !isText(parameters[0])) {
+        log(LogLevel::Error, "Parameters to StartLoggingToFile incorrect");
+        return ActionResult::Error;
+    }
+    std::uint32_t valuesUsed = 0;
+    const std::string name = formatParameters(count, parameters, &valuesUsed);
+    // A bool after the format's values chooses text mode; anything else there is ignored.
+    const std::uint32_t modeIndex = 1 + valuesUsed;
+    const bool textOnly = modeIndex < count && isBool(parameters[modeIndex]) && boolOf(parameters[modeIndex]);
+    std::shared_ptr<ReceivedDataLog> file = ReceivedDataLog::create(name, textOnly);
+    if (!file) {
+        log(LogLevel::Error, "Error creating logfile%s", name.c_str());
+        return ActionResult::Failed;
+    }
+    {
+        const std::lock_guard guard(logFileLock_);
+        logFile_ = std::move(file);
+    }
+    log(LogLevel::Trace, "Input will be logged to %s in %s mode", name.c_str(), textOnly ? "Text" : "Binary");
+    return ActionResult::Passed;
+}
+
+ActionResult Serial::stopLoggingToFile() {
+    detachLogFile();
+    return ActionResult::Passed;
+}

@@ -1,0 +1,94 @@
+// Line events through the serial tester: a scripted link raises them as an
+// RS-232 link does, on a thread of its own or the test's.
+#include "SerialHarness.h"
+
+namespace {
+
+class SerialEvents : public OpenSerial {
+protected:
+    Outcome waitforEvent(std::vector<Value> parameters) { return h.execute(WaitforEvent, parameters); }
+    Outcome queueEvents(std::vector<Value> parameters) { return h.execute(QueueEvents, parameters); }
+    void raise(std::initializer_list<CommEvent> events) {
+        for (const CommEvent event : events) h.link().raise(event);
+    }
+};
+
+TEST_F(SerialEvents, WaitforEventSwitchesQueuingOnAndWakesOnTheEvent) {
+    std::thread ringer = onceLogged("Waiting for 'RING' event with 3 second timeout", [&] { raise({CommEvent::RING}); });
+    EXPECT_EQ(waitforEvent({Value(3), Value("ring")}).state, Passed);
+    ringer.join();
+    EXPECT_EQ(h.lines(LogLevel::Info), Lines{"Enabling event queuing"});
+    EXPECT_TRUE(h.host.contains("'RING' Received"));
+    EXPECT_TRUE(h.host.contains("Expected event \"ring\" received"));
+
+    // Queued events count; other kinds are consumed on the way.
+    raise({CommEvent::CTS, CommEvent::CTS, CommEvent::CTS, CommEvent::DSR});
+    EXPECT_EQ(waitforEvent({Value(1), Value("DSR")}).state, Passed);
+    h.host.clear();
+    EXPECT_EQ(waitforEvent({Value(0), Value("CTS")}).state, Failed);
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Timeout waiting for \"CTS\" event"});
+}
+
+TEST_F(SerialEvents, BadParametersAreRefusedButStillSwitchQueuingOn) {
+    struct Case {
+        std::vector<Value> parameters;
+        LogLevel level;
+        std::string message;
+    };
+    const std::string invalid = "Invalid parameters to eWaitForEvent - [int,]string expected - command ignored";
+    const Case cases[] = {
+        {{Value(2)}, LogLevel::Warning, invalid},
+        {{Value(2), Value(3)}, LogLevel::Warning, invalid},
+        {{Value("TXEMPTY")}, LogLevel::Error, "Unknown event type TXEMPTY"},
+    };
+    for (const Case& c : cases) {
+        h.host.clear();
+        EXPECT_EQ(waitforEvent(c.parameters).state, Error);
+        EXPECT_EQ(h.lines(c.level), Lines{c.message});
+    }
+    raise({CommEvent::Break});
+    EXPECT_EQ(waitforEvent({Value(0), Value("break")}).state, Passed);
+
+    const std::string flagWarning = "Invalid parameters to eventLogging - bool expected - command ignored";
+    for (const auto& parameters : {std::vector<Value>{}, {Value(1)}, {Value::boolean(true), Value::boolean(true)}}) {
+        h.host.clear();
+        EXPECT_EQ(queueEvents(parameters).state, Warning);
+        EXPECT_EQ(h.lines(LogLevel::Warning), Lines{flagWarning});
+    }
+}
+
+TEST_F(SerialEvents, SwitchingQueuingOffOrClearingEmptiesTheQueue) {
+    EXPECT_EQ(queueEvents({Value::boolean(true)}).state, Passed);
+    EXPECT_EQ(h.lines(LogLevel::Info), Lines{"eventLogging Enabled"});
+    raise({CommEvent::CTS});
+    EXPECT_EQ(h.execute(ClearEventQueue).state, Passed);
+    EXPECT_TRUE(h.host.contains("Clearing event queue"));
+    EXPECT_EQ(waitforEvent({Value(0), Value("CTS")}).state, Failed);
+
+    raise({CommEvent::CTS});
+    EXPECT_EQ(queueEvents({Value::boolean(false)}).state, Passed);
+    EXPECT_TRUE(h.host.contains("eventLogging Disabled"));
+    raise({CommEvent::CTS}); // logged, never queued
+    EXPECT_TRUE(h.host.contains("'CTS' Received"));
+    h.host.clear();
+    EXPECT_EQ(waitforEvent({Value(0), Value("CTS")}).state, Failed);
+    EXPECT_EQ(h.lines(LogLevel::Info), Lines{"Enabling event queuing"});
+}
+
+TEST_F(SerialEvents, AbortAndAClosedLinkEndTheWaitAsATimeout) {
+    std::thread aborter = onceLogged("Waiting for 'RLSD' event with 30 second timeout", [&] { h.tester->Abort(); });
+    EXPECT_EQ(waitforEvent({Value(30), Value("RLSD")}).state, Failed);
+    aborter.join();
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Timeout waiting for \"RLSD\" event"});
+
+    // Events of a kind not waited for do not end the wait; closing does.
+    std::thread closer = onceLogged("Waiting for 'ERR' event with 30 second timeout", [&] {
+        raise({CommEvent::RXCHAR, CommEvent::TXEMPTY});
+        h.link().close();
+    });
+    EXPECT_EQ(waitforEvent({Value(30), Value("ERR")}).state, Failed);
+    closer.join();
+    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Timeout waiting for \"ERR\" event"});
+}
+
+} // namespace
