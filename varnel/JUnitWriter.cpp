@@ -3,6 +3,7 @@
 #include "platform/utf8.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -68,46 +69,98 @@ std::string xmlEscape(std::string_view text) {
     return out;
 }
 
+namespace {
+
+struct Counts {
+    std::size_t tests = 0, failures = 0, errors = 0, skipped = 0;
+    void add(const Counts& other) {
+        tests += other.tests, failures += other.failures, errors += other.errors, skipped += other.skipped;
+    }
+    std::string attributes() const {
+        return "tests=\"" + std::to_string(tests) + "\" failures=\"" + std::to_string(failures) + "\" errors=\"" +
+               std::to_string(errors) + "\" skipped=\"" + std::to_string(skipped) + "\"";
+    }
+};
+
+// One test case element for a section; the setup and the teardown are
+// reported only when they went wrong.
+std::string sectionCase(const ScriptOutcome& script, const Section& section, Counts& counts) {
+    const SectionResult result = script.result(section);
+    if (section.kind != Section::Test && result != SectionResult::Failed) return {};
+    double time = 0;
+    std::string log;
+    const StepOutcome* leftOut = nullptr;
+    for (std::size_t i = section.first; i < section.first + section.count; ++i) {
+        const StepOutcome& step = script.steps[i];
+        time += step.seconds;
+        log += joined(step.log);
+        if (!step.ran && !leftOut) leftOut = &step;
+    }
+    ++counts.tests;
+    std::string text = "    <testcase name=\"" + xmlEscape(sectionName(*script.script, section)) + "\" classname=\"" +
+                       xmlEscape(script.script->file.stem().string()) + "\" time=\"" + seconds(time) + "\"";
+    if (result == SectionResult::Passed && log.empty()) return text + "/>\n";
+    text += ">\n";
+    if (result == SectionResult::NotRun) {
+        ++counts.skipped;
+        text += "      <skipped message=\"not run: " + xmlEscape(leftOut ? leftOut->notRunReason : "") + "\"/>\n";
+    } else if (result == SectionResult::Failed) {
+        // A step that gave "error", or whose host call failed, is an error;
+        // any other miss a failure.
+        const StepOutcome* step = script.firstNotMet(section);
+        const bool error = step && step->state == ActionResult::Error;
+        ++(error ? counts.errors : counts.failures);
+        const std::string element = error ? "error" : "failure";
+        std::string message, details;
+        if (step) {
+            message = "line " + std::to_string(step->step->line) + ": " + stepText(*step->step) + ": " + step->problem;
+            details = message + "\n" + joined(step->log);
+            if (!step->context.empty()) details += "last log lines:\n" + joined(step->context);
+        } else {
+            message = "line " + std::to_string(leftOut->step->line) + " not run: " + leftOut->notRunReason;
+            details = message + "\n";
+        }
+        text += "      <" + element + " message=\"" + xmlEscape(message) + "\" type=\"" +
+                (step ? std::string(stateName(step->state)) : "notrun") + "\">" + xmlEscape(details) + "</" + element +
+                ">\n";
+    }
+    if (!log.empty()) text += "      <system-out>" + xmlEscape(log) + "</system-out>\n";
+    return text + "    </testcase>\n";
+}
+
+std::string document(const Counts& counts, double time, const std::string& suites) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"varnel\" " + counts.attributes() +
+           " time=\"" + seconds(time) + "\">\n" + suites + "</testsuites>\n";
+}
+
+} // namespace
+
 std::string junitReport(const std::vector<ScriptOutcome>& scripts) {
-    std::size_t tests = 0, failures = 0, skipped = 0;
-    double total = 0;
+    Counts total;
+    double time = 0;
     std::string suites;
     for (const auto& script : scripts) {
-        const std::string file = script.script->file.generic_string();
-        const std::string suiteName = script.script->file.filename().string();
-        const std::size_t notRun = script.count(false, false);
-        const std::size_t failed = script.count(true, false);
-        tests += script.steps.size();
-        failures += failed;
-        skipped += notRun;
-        total += script.seconds;
-        suites += "  <testsuite name=\"" + xmlEscape(suiteName) + "\" file=\"" + xmlEscape(file) + "\" tests=\"" +
-                  std::to_string(script.steps.size()) + "\" failures=\"" + std::to_string(failed) +
-                  "\" errors=\"0\" skipped=\"" + std::to_string(notRun) + "\" time=\"" + seconds(script.seconds) +
-                  "\">\n";
-        for (const auto& step : script.steps) {
-            const std::string name = "line " + std::to_string(step.step->line) + ": " + stepText(*step.step);
-            suites += "    <testcase name=\"" + xmlEscape(name) + "\" classname=\"" +
-                      xmlEscape(script.script->file.stem().string()) + "\" time=\"" + seconds(step.seconds) + "\"";
-            if (!step.ran) {
-                suites += ">\n      <skipped message=\"not run: the run was interrupted\"/>\n    </testcase>\n";
-                continue;
-            }
-            if (step.met && step.log.empty()) {
-                suites += "/>\n";
-                continue;
-            }
-            suites += ">\n";
-            if (!step.met)
-                suites += "      <failure message=\"" + xmlEscape(step.problem) + "\" type=\"" +
-                          std::string(stateName(step.state)) + "\">" + xmlEscape(step.problem + "\n" + joined(step.log)) +
-                          "</failure>\n";
-            if (!step.log.empty()) suites += "      <system-out>" + xmlEscape(joined(step.log)) + "</system-out>\n";
-            suites += "    </testcase>\n";
-        }
-        suites += "  </testsuite>\n";
+        Counts counts;
+        std::string cases;
+        for (const Section& section : script.script->sections) cases += sectionCase(script, section, counts);
+        total.add(counts);
+        time += script.seconds;
+        suites += "  <testsuite name=\"" + xmlEscape(script.script->file.filename().string()) + "\" file=\"" +
+                  xmlEscape(script.script->file.generic_string()) + "\" " + counts.attributes() + " time=\"" +
+                  seconds(script.seconds) + "\">\n" + cases + "  </testsuite>\n";
     }
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"varnel\" tests=\"" + std::to_string(tests) +
-           "\" failures=\"" + std::to_string(failures) + "\" errors=\"0\" skipped=\"" + std::to_string(skipped) +
-           "\" time=\"" + seconds(total) + "\">\n" + suites + "</testsuites>\n";
+    return document(total, time, suites);
+}
+
+std::string junitErrorReport(const std::string& file, int line, const std::string& message) {
+    Counts counts;
+    counts.tests = counts.errors = 1;
+    const std::string where = file.empty() ? std::string("varnel") : file + (line > 0 ? ":" + std::to_string(line) : "");
+    const std::string suiteName = file.empty() ? std::string("varnel") : std::filesystem::path(file).filename().string();
+    const std::string suite = "  <testsuite name=\"" + xmlEscape(suiteName) + "\" file=\"" + xmlEscape(file) + "\" " +
+                              counts.attributes() + " time=\"0.000\">\n    <testcase name=\"" + xmlEscape(where) +
+                              "\" classname=\"varnel\" time=\"0.000\">\n      <error message=\"" +
+                              xmlEscape(message) + "\" type=\"script\">" + xmlEscape(message) +
+                              "</error>\n    </testcase>\n  </testsuite>\n";
+    return document(counts, 0, suite);
 }

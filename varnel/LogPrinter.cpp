@@ -1,5 +1,7 @@
 #include "varnel/LogPrinter.h"
 
+#include "varnel/Script.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -66,7 +68,7 @@ std::string LogPrinter::format(const std::string& time, const std::string& insta
     line += instance + " " + levelText + " ";
     // Lines within the text are indented under the first.
     const std::string indent(line.size(), ' ');
-    for (const char c : trimmed(text)) {
+    for (const char c : utf8OrEscaped(trimmed(text))) {
         if (c == '\r') continue;
         line += c;
         if (c == '\n') line += indent;
@@ -77,7 +79,11 @@ std::string LogPrinter::format(const std::string& time, const std::string& insta
 void LogPrinter::log(const std::string& instance, ULONG level, std::string_view text) {
     std::lock_guard guard(lock_);
     const std::string time = timeOfDay();
-    if (recording_) recorded_.push_back(format(time, instance, level, text));
+    std::string line = format(time, instance, level, text);
+    std::deque<std::string>& recent = recent_[instance];
+    recent.push_back(line);
+    if (recent.size() > recentLineCount) recent.pop_front();
+    if (recording_) recorded_.push_back(std::move(line));
     if (levelRank(level) >= lowestRank_) out_ << format(showTime_ ? time : std::string(), instance, level, text) << '\n'
                                               << std::flush;
 }
@@ -85,6 +91,13 @@ void LogPrinter::log(const std::string& instance, ULONG level, std::string_view 
 void LogPrinter::print(const std::string& text) {
     std::lock_guard guard(lock_);
     out_ << text << '\n' << std::flush;
+}
+
+std::vector<std::string> LogPrinter::recentLines(const std::string& instance) {
+    std::lock_guard guard(lock_);
+    const auto found = recent_.find(instance);
+    if (found == recent_.end()) return {};
+    return {found->second.begin(), found->second.end()};
 }
 
 void LogPrinter::startRecording() {

@@ -7,6 +7,8 @@
 
 #include "platform/automation.h"
 
+#include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -33,6 +35,13 @@ public:
     // One line of the host's own, always shown.
     void print(const std::string& text);
 
+    // The last lines an instance logged, whatever the level filter let
+    // through, oldest first.
+    static constexpr std::size_t recentLineCount = 20;
+    std::vector<std::string> recentLines(const std::string& instance);
+    // Whether every level is shown, so that recent lines are on screen already.
+    bool showsEverything() const { return lowestRank_ == 0; }
+
     // Keeps every log line from now on until takeRecorded.
     void startRecording();
     std::vector<std::string> takeRecorded();
@@ -48,4 +57,5 @@ private:
     bool showTime_;
     bool recording_ = false;
     std::vector<std::string> recorded_;
+    std::map<std::string, std::deque<std::string>> recent_;
 };

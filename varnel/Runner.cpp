@@ -28,9 +28,28 @@ private:
     LogPrinter& printer_;
 };
 
+std::string literalText(const Literal& value);
+
+std::string referenceText(const StoredReference& reference) {
+    std::string text = "${" + reference.name;
+    if (reference.index) text += "[" + std::to_string(*reference.index) + "]";
+    return text + "}";
+}
+
+std::string termText(const Term& term) {
+    if (const auto* literal = std::get_if<Literal>(&term)) return literalText(*literal);
+    if (const auto* reference = std::get_if<StoredReference>(&term)) return referenceText(*reference);
+    std::string text = "\"";
+    for (const auto& piece : std::get<TextTemplate>(term).pieces) {
+        if (const auto* part = std::get_if<std::string>(&piece)) text += *part;
+        else text += referenceText(std::get<StoredReference>(piece));
+    }
+    return text + "\"";
+}
+
 std::string literalText(const Literal& value) {
     if (const auto* integer = std::get_if<std::int32_t>(&value)) return std::to_string(*integer);
-    if (const auto* text = std::get_if<std::string>(&value)) return "\"" + *text + "\"";
+    if (const auto* text = std::get_if<std::string>(&value)) return "\"" + printableText(*text) + "\"";
     if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
     if (std::holds_alternative<AnyValue>(value)) return "*";
     const std::string described = describe(value); // "Double x"
@@ -49,6 +68,7 @@ struct Runner::Instance {
     std::string name;
     const TesterInfo* tester = nullptr;
     ComPtr<ITester> object; // null when the creator refused to make it
+    int failedNewLine = 0;  // the line of a "new" that was not as expected
 };
 
 std::size_t ScriptOutcome::count(bool ran, bool met) const {
@@ -64,14 +84,38 @@ bool ScriptOutcome::allMet() const {
     return true;
 }
 
+SectionResult ScriptOutcome::result(const Section& section) const {
+    bool ranAny = false;
+    for (std::size_t i = section.first; i < section.first + section.count; ++i) {
+        if (steps[i].ran && !steps[i].met) return SectionResult::Failed;
+        ranAny = ranAny || steps[i].ran;
+        // A step left out after its section had begun counts against it.
+        if (!steps[i].ran && ranAny) return SectionResult::Failed;
+    }
+    if (!ranAny && section.count > 0) return SectionResult::NotRun;
+    return SectionResult::Passed;
+}
+
+const StepOutcome* ScriptOutcome::firstNotMet(const Section& section) const {
+    for (std::size_t i = section.first; i < section.first + section.count; ++i)
+        if (steps[i].ran && !steps[i].met) return &steps[i];
+    return nullptr;
+}
+
+std::string sectionName(const Script& script, const Section& section) {
+    if (script.hasTestCases || section.count == 0) return section.name;
+    const Step& step = script.steps[section.first];
+    return "line " + std::to_string(step.line) + ": " + stepText(step);
+}
+
 // Texts are built by appending: GCC 12 warns falsely (-Wrestrict) about
 // "literal" + temporary string when optimising.
 std::string stepText(const Step& step) {
     std::string text = step.instance;
     text.append(" ").append(step.action);
     if (step.kind == StepKind::New) text.append(" ").append(step.testerName);
-    for (const auto& parameter : step.parameters) text.append(" ").append(literalText(parameter));
-    return text;
+    for (const auto& parameter : step.parameters) text.append(" ").append(termText(parameter));
+    return step.storeAs.empty() ? text : step.storeAs + " = " + text;
 }
 
 std::string expectationText(const Step& step) {
@@ -82,7 +126,7 @@ std::string expectationText(const Step& step) {
     if (step.expectedValues) {
         text.append(" [");
         for (std::size_t i = 0; i < step.expectedValues->size(); ++i)
-            text.append(i ? " " : "").append(literalText((*step.expectedValues)[i]));
+            text.append(i ? " " : "").append(termText((*step.expectedValues)[i]));
         text.append("]");
     }
     return text;
@@ -166,14 +210,93 @@ void Runner::keepAborting() {
     }
 }
 
+const std::vector<ResultValue>* Runner::stored(const std::string& name) const {
+    const auto found = stored_.find(name);
+    return found == stored_.end() ? nullptr : &found->second;
+}
+
+std::vector<Literal> Runner::resolve(const std::vector<Term>& terms, std::string& problem) const {
+    std::vector<Literal> literals;
+    // The values a reference stands for, or none with `problem` set.
+    const auto valuesOf = [&](const StoredReference& reference) -> std::vector<ResultValue> {
+        const std::vector<ResultValue>* values = stored(reference.name);
+        if (!values) {
+            problem = "${" + reference.name + "} holds nothing: the step that stores it did not run";
+            return {};
+        }
+        if (!reference.index) return *values;
+        if (*reference.index >= values->size()) {
+            problem = "${" + reference.name + "[" + std::to_string(*reference.index) + "]}: ${" + reference.name +
+                      "} holds " + std::to_string(values->size()) + " values";
+            return {};
+        }
+        return {(*values)[*reference.index]};
+    };
+    for (const Term& term : terms) {
+        if (const auto* literal = std::get_if<Literal>(&term)) {
+            literals.push_back(*literal);
+        } else if (const auto* reference = std::get_if<StoredReference>(&term)) {
+            for (const ResultValue& value : valuesOf(*reference)) {
+                if (const auto literal = literalOf(value)) literals.push_back(*literal);
+                else problem = "${" + reference->name + "} holds a " + describe(value) + ", which a script cannot pass on";
+            }
+        } else {
+            std::string text;
+            for (const auto& piece : std::get<TextTemplate>(term).pieces) {
+                if (const auto* part = std::get_if<std::string>(&piece)) {
+                    text += *part;
+                    continue;
+                }
+                const std::vector<ResultValue> values = valuesOf(std::get<StoredReference>(piece));
+                for (std::size_t i = 0; i < values.size(); ++i) text += (i ? " " : "") + valueText(values[i]);
+            }
+            literals.emplace_back(std::move(text));
+        }
+        if (!problem.empty()) return {};
+    }
+    return literals;
+}
+
 void Runner::runStep(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
                      StepOutcome& outcome) {
     Instance* instance = nullptr;
     for (auto& candidate : instances)
         if (candidate.name == step.instance) instance = &candidate;
+    // Steps of an instance that could not be made are left out, with the reason.
+    if (instance && instance->failedNewLine != 0) {
+        outcome.notRunReason = "'" + step.instance + " new' on line " + std::to_string(instance->failedNewLine) +
+                               " was not as expected";
+        if (step.kind == StepKind::Delete) std::erase_if(instances, [&](const Instance& i) { return &i == instance; });
+        return;
+    }
 
     outcome.ran = true;
     std::string failure; // the host call that failed, if one did
+    std::vector<Literal> parameters = resolve(step.parameters, failure);
+    std::vector<Literal> expectedValues;
+    if (failure.empty() && step.expectedValues) expectedValues = resolve(*step.expectedValues, failure);
+    if (failure.empty()) runResolvedStep(step, parameters, instance, instances, directory, outcome, failure);
+    if (failure.empty() && !step.storeAs.empty()) stored_[step.storeAs] = outcome.values;
+
+    outcome.met = failure.empty() && outcome.state == step.expectedState &&
+                  (!step.expectedValues || matches(expectedValues, outcome.values));
+    if (!failure.empty()) {
+        outcome.problem = failure;
+    } else if (outcome.state != step.expectedState) {
+        outcome.problem = "expected " + std::string(stateName(step.expectedState)) + ", got " +
+                          std::string(stateName(outcome.state));
+    } else if (!outcome.met) {
+        outcome.problem = "expected values [" + describe(expectedValues) + "], got [" + describe(outcome.values) + "]";
+    }
+    if (step.kind == StepKind::New && !outcome.met) {
+        for (auto& made : instances)
+            if (made.name == step.instance) made.failedNewLine = step.line;
+    }
+}
+
+void Runner::runResolvedStep(const Step& step, const std::vector<Literal>& parameters, Instance* instance,
+                             std::vector<Instance>& instances, const std::filesystem::path& directory,
+                             StepOutcome& outcome, std::string& failure) {
     if (step.kind == StepKind::New) {
         Instance made;
         made.name = step.instance;
@@ -185,9 +308,9 @@ void Runner::runStep(const Step& step, std::vector<Instance>& instances, const s
             made.object->SetHost(sink.get());
             Bstr folder(platform::bstrFromPath(directory));
             made.object->SetScriptDirectory(folder.get());
-            SafeArray parameters = variantArray(step.parameters);
+            SafeArray array = variantArray(parameters);
             VARIANT_BOOL ok = VARIANT_FALSE;
-            hr = made.object->New(parameters.get(), &ok);
+            hr = made.object->New(array.get(), &ok);
             if (FAILED(hr)) failure = "New failed (" + hresultText(hr) + ")";
             else outcome.state = ok == VARIANT_TRUE ? ActionResult::Passed : ActionResult::Failed;
         } else {
@@ -201,38 +324,19 @@ void Runner::runStep(const Step& step, std::vector<Instance>& instances, const s
         const HRESULT hr = instance->object->Delete(&ok);
         if (FAILED(hr)) failure = "Delete failed (" + hresultText(hr) + ")";
         else outcome.state = ok == VARIANT_TRUE ? ActionResult::Passed : ActionResult::Failed;
-        instance->object.reset();
+        std::erase_if(instances, [&](const Instance& i) { return &i == instance; });
     } else {
         const int index = instance->tester->actionIndex(step.action);
-        SafeArray parameters = variantArray(step.parameters);
+        SafeArray array = variantArray(parameters);
         SafeArray results;
         ULONG state = static_cast<ULONG>(ActionResult::Error);
         setRunning(instance->object.get());
         const HRESULT hr =
-            instance->object->ExecuteAction(static_cast<ULONG>(index), parameters.get(), results.put(), &state);
+            instance->object->ExecuteAction(static_cast<ULONG>(index), array.get(), results.put(), &state);
         setRunning(nullptr);
         if (FAILED(hr)) failure = "ExecuteAction failed (" + hresultText(hr) + ")";
         else outcome.state = static_cast<ActionResult>(state);
         outcome.values = resultValues(results.get());
-    }
-    if (step.kind == StepKind::Delete) {
-        for (auto it = instances.begin(); it != instances.end(); ++it)
-            if (it->name == step.instance) {
-                instances.erase(it);
-                break;
-            }
-    }
-
-    outcome.met = failure.empty() && outcome.state == step.expectedState &&
-                  (!step.expectedValues || matches(*step.expectedValues, outcome.values));
-    if (!failure.empty()) {
-        outcome.problem = failure;
-    } else if (outcome.state != step.expectedState) {
-        outcome.problem = "expected " + std::string(stateName(step.expectedState)) + ", got " +
-                          std::string(stateName(outcome.state));
-    } else if (!outcome.met) {
-        outcome.problem = "expected values [" + describe(*step.expectedValues) + "], got [" +
-                          describe(outcome.values) + "]";
     }
 }
 
@@ -242,31 +346,13 @@ ScriptOutcome Runner::run(const Script& script) {
     ScriptOutcome outcome;
     outcome.script = &script;
     outcome.steps.resize(script.steps.size());
-    const std::string file = script.file.generic_string();
-    const std::filesystem::path directory = std::filesystem::absolute(script.file).parent_path();
-    printer_.print("=== " + file);
+    for (std::size_t i = 0; i < script.steps.size(); ++i) outcome.steps[i].step = &script.steps[i];
+    printer_.print("=== " + script.file.generic_string());
+    stored_.clear();
 
     std::vector<Instance> instances;
-    for (std::size_t i = 0; i < script.steps.size(); ++i) {
-        const Step& step = script.steps[i];
-        StepOutcome& result = outcome.steps[i];
-        result.step = &step;
-        if (interrupted_) continue;
-        printer_.print("--- " + file + ":" + std::to_string(step.line) + ": " + stepText(step) + expectationText(step));
-        const auto stepStart = Clock::now();
-        printer_.startRecording();
-        try {
-            runStep(step, instances, directory, result);
-        } catch (const std::bad_alloc&) {
-            result.problem = "out of memory";
-        }
-        result.log = printer_.takeRecorded();
-        result.seconds = std::chrono::duration<double>(Clock::now() - stepStart).count();
-        std::string line = "    " + std::string(stateName(result.state));
-        if (!result.values.empty()) line += " [" + describe(result.values) + "]";
-        if (!result.met) line += "  NOT AS EXPECTED: " + result.problem;
-        printer_.print(line);
-    }
+    bool setupFailed = false;
+    for (const Section& section : script.sections) runSection(script, section, instances, outcome, setupFailed);
     // Testers the script left alive are deleted as the host does at the end.
     for (auto& instance : instances) {
         if (!instance.object) continue;
@@ -276,4 +362,69 @@ ScriptOutcome Runner::run(const Script& script) {
     instances.clear();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - scriptStart).count();
     return outcome;
+}
+
+void Runner::runSection(const Script& script, const Section& section, std::vector<Instance>& instances,
+                        ScriptOutcome& outcome, bool& setupFailed) {
+    using Clock = std::chrono::steady_clock;
+    const std::string file = script.file.generic_string();
+    const std::filesystem::path directory = std::filesystem::absolute(script.file).parent_path();
+    const bool isTest = section.kind == Section::Test;
+    std::string leftOut; // why the whole section is left out
+    if (isTest && setupFailed) leftOut = "the setup was not as expected";
+    if (isTest && stoppedEarly_) leftOut = "an earlier test case failed (--fail-fast)";
+    if (script.hasTestCases) {
+        const std::string title = isTest ? "test \"" + section.name + "\"" : section.name;
+        printer_.print("### " + title + (leftOut.empty() || interrupted_ ? "" : ": not run, " + leftOut));
+    }
+    int failedLine = 0;
+    for (std::size_t i = section.first; i < section.first + section.count; ++i) {
+        const Step& step = script.steps[i];
+        StepOutcome& result = outcome.steps[i];
+        if (interrupted_) {
+            result.notRunReason = "the run was interrupted";
+            continue;
+        }
+        if (!leftOut.empty()) {
+            result.notRunReason = leftOut;
+            continue;
+        }
+        // A step not as expected ends its test case (and the setup); the
+        // teardown goes on, to clean up all it can.
+        if (failedLine != 0 && section.kind != Section::Teardown) {
+            result.notRunReason = "line " + std::to_string(failedLine) + " of this section was not as expected";
+            continue;
+        }
+        printer_.print("--- " + file + ":" + std::to_string(step.line) + ": " + stepText(step) + expectationText(step));
+        const auto stepStart = Clock::now();
+        printer_.startRecording();
+        try {
+            runStep(step, instances, directory, result);
+        } catch (const std::bad_alloc&) {
+            result.ran = true;
+            result.problem = "out of memory";
+        }
+        result.log = printer_.takeRecorded();
+        result.seconds = std::chrono::duration<double>(Clock::now() - stepStart).count();
+        if (!result.ran) {
+            printer_.print("    not run: " + result.notRunReason);
+            continue;
+        }
+        std::string line = "    " + std::string(stateName(result.state));
+        if (!result.values.empty()) line += " [" + describe(result.values) + "]";
+        if (!result.met) line += "  NOT AS EXPECTED: " + result.problem;
+        printer_.print(line);
+        if (!result.met) {
+            failedLine = step.line;
+            // What the device actually sent is in the instance's last lines:
+            // shown here when --level hid some, and kept for the report.
+            result.context = printer_.recentLines(step.instance);
+            if (!result.context.empty() && !printer_.showsEverything()) {
+                printer_.print("    last log lines of '" + step.instance + "':");
+                for (const auto& recent : result.context) printer_.print("      " + recent);
+            }
+        }
+    }
+    if (failedLine != 0 && section.kind == Section::Setup) setupFailed = true;
+    if (failedLine != 0 && isTest && failFast_) stoppedEarly_ = true;
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,10 +24,15 @@ struct StepOutcome {
     ActionResult state = ActionResult::Error;
     std::vector<ResultValue> values;
     bool met = false;
-    std::string problem;           // why the step did not meet its expectation
-    std::vector<std::string> log;  // every log line that arrived during the step
+    std::string problem;               // why the step did not meet its expectation
+    std::vector<std::string> log;      // every log line that arrived during the step
     double seconds = 0;
+    std::string notRunReason;          // why a step that did not run was left out
+    std::vector<std::string> context;  // the instance's recent log lines, when not met
 };
+
+// How a section (a test case, the setup or the teardown) ended.
+enum class SectionResult { Passed, Failed, NotRun };
 
 struct ScriptOutcome {
     const Script* script = nullptr;
@@ -35,16 +41,25 @@ struct ScriptOutcome {
 
     std::size_t count(bool ran, bool met) const;
     bool allMet() const;
+    SectionResult result(const Section& section) const;
+    // The first step of the section that did not meet its expectation.
+    const StepOutcome* firstNotMet(const Section& section) const;
 };
 
 // What a step looks like in the output and the report: 'link send "A" 42'.
 std::string stepText(const Step& step);
+// A section's name in the output and the report: the test case's name, or,
+// for a script without test cases, its one step's line and text.
+std::string sectionName(const Script& script, const Section& section);
 // Its expectation as written, or empty for the default (passed, any values).
 std::string expectationText(const Step& step);
 
 class Runner {
 public:
-    Runner(const Plugin& plugin, LogPrinter& printer) : plugin_(plugin), printer_(printer) {}
+    // With `failFast`, the first test case that fails ends the run (the
+    // teardown still runs).
+    Runner(const Plugin& plugin, LogPrinter& printer, bool failFast = false)
+        : plugin_(plugin), printer_(printer), failFast_(failFast) {}
     ~Runner();
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
@@ -62,17 +77,33 @@ public:
     // 100 ms until it returns.
     void interrupt();
     bool interrupted() const { return interrupted_; }
+    // Whether --fail-fast ended the run early.
+    bool stoppedEarly() const { return stoppedEarly_; }
+
+    // The values a step of the running (or last) script stored under `name`.
+    const std::vector<ResultValue>* stored(const std::string& name) const;
 
 private:
     struct Instance;
 
+    void runSection(const Script& script, const Section& section, std::vector<Instance>& instances,
+                    ScriptOutcome& outcome, bool& setupFailed);
     void runStep(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
                  StepOutcome& outcome);
+    void runResolvedStep(const Step& step, const std::vector<Literal>& parameters, Instance* instance,
+                         std::vector<Instance>& instances, const std::filesystem::path& directory,
+                         StepOutcome& outcome, std::string& failure);
+    // The literal values of terms, with stored values put in; empty
+    // `problem` when all could be.
+    std::vector<Literal> resolve(const std::vector<Term>& terms, std::string& problem) const;
     void setRunning(ITester* tester);
     void keepAborting();
 
     const Plugin& plugin_;
     LogPrinter& printer_;
+    const bool failFast_;
+    bool stoppedEarly_ = false;
+    std::map<std::string, std::vector<ResultValue>> stored_;
     std::atomic<bool> interrupted_{false};
     std::mutex runningLock_;
     ITester* running_ = nullptr;     // the tester whose action runs now; guarded by runningLock_

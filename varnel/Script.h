@@ -1,13 +1,21 @@
 // A test script as our host reads it: one step per line, each naming a
 // tester instance, an action and its parameters, and what the step is
-// expected to give.
+// expected to give; optionally grouped into named test cases with a setup
+// and a teardown, and using variables.
 //
-//   link new serial "loopback"          # make instance 'link' of tester "serial"
-//   link open
-//   link send "Hello %d\r\n" 42
-//   link scanf 2 "%s %d" expect [ "Hello" 42 ]
-//   link waitfor 1 "'nothing'" expect failed
-//   link delete
+//   setup
+//     link new serial "loopback"        # make instance 'link' of tester "serial"
+//     link open ${PORT}                 # a value given with --define PORT=...
+//   end
+//   test "greeting"
+//     link send "Hello %d\r\n" 42
+//     reading = link scanf 2 "%s %d" expect [ "Hello" 42 ]
+//     link send "%d" ${reading[1]}      # one value the step above stored
+//     link waitfor 1 "'nothing'" expect failed
+//   end
+//   teardown
+//     link delete
+//   end
 #pragma once
 
 #include "quillon/ActionResult.h"
@@ -29,6 +37,22 @@ struct AnyValue {
 };
 using Literal = std::variant<std::int32_t, double, std::string, bool, AnyValue>;
 
+// Values a step stored, used by a later step: ${name} is all of them (as
+// that many parameters or expected values), ${name[i]} the one at index i.
+struct StoredReference {
+    std::string name;
+    std::optional<std::size_t> index;
+    bool operator==(const StoredReference&) const = default;
+};
+// A quoted text with stored values in it; each becomes its text.
+struct TextTemplate {
+    std::vector<std::variant<std::string, StoredReference>> pieces;
+    bool operator==(const TextTemplate&) const = default;
+};
+// A parameter or expected value as written; defined and environment
+// variables are already replaced by their values.
+using Term = std::variant<Literal, StoredReference, TextTemplate>;
+
 enum class StepKind { New, Delete, Action };
 
 struct Step {
@@ -37,35 +61,63 @@ struct Step {
     std::string instance;
     std::string action;     // "new", "delete" or the action's name
     std::string testerName; // for "new": which tester to make
-    std::vector<Literal> parameters;
+    std::vector<Term> parameters;
     ActionResult expectedState = ActionResult::Passed;
-    std::optional<std::vector<Literal>> expectedValues; // checked only when given
+    std::optional<std::vector<Term>> expectedValues; // checked only when given
+    std::string storeAs; // the name its result values are stored under, or empty
+};
+
+// Consecutive steps that succeed or fail together. A script without test
+// cases has one test section per step.
+struct Section {
+    enum Kind { Setup, Test, Teardown };
+    Kind kind = Test;
+    std::string name; // the test case's name; "setup" or "teardown"
+    int line = 0;     // where it starts
+    std::size_t first = 0, count = 0; // its steps in Script::steps
 };
 
 struct Script {
     std::filesystem::path file;
-    std::vector<Step> steps;
+    std::vector<Step> steps;       // every step, in running order
+    std::vector<Section> sections; // covering the steps in order
+    bool hasTestCases = false;
 };
+
+// The values of --define NAME=VALUE.
+using Definitions = std::vector<std::pair<std::string, std::string>>;
 
 // A text as messages show it: control characters, the NUL byte included,
 // as \xNN, so that a word of binary junk neither ends the message early nor
 // drives the terminal.
 std::string printableText(std::string_view text);
 
+// A text as values and log lines show it: bytes that are not part of
+// well-formed UTF-8 as \xNN, so that what a device sent shows as bytes.
+std::string utf8OrEscaped(std::string_view text);
+
 // A script that cannot be run: its file, the line, and what is wrong.
 class ScriptError : public std::runtime_error {
 public:
     ScriptError(const std::string& file, int line, const std::string& message)
-        : std::runtime_error(printableText(file + ":" + std::to_string(line) + ": " + message)) {}
+        : std::runtime_error(printableText(file + ":" + std::to_string(line) + ": " + message)), file_(file),
+          line_(line) {}
     explicit ScriptError(const std::string& message) : std::runtime_error(printableText(message)) {}
+    const std::string& file() const { return file_; } // empty when no script is to blame
+    int line() const { return line_; }
+
+private:
+    std::string file_;
+    int line_ = 0;
 };
 
 // Parses a script's text; throws ScriptError naming `fileName` and the line.
-Script parseScript(std::string_view text, const std::filesystem::path& fileName);
+Script parseScript(std::string_view text, const std::filesystem::path& fileName,
+                   const Definitions& definitions = {});
 
 // Reads and parses a script file; a file that cannot be read, or that holds
 // no step at all, is a ScriptError.
-Script readScript(const std::filesystem::path& file);
+Script readScript(const std::filesystem::path& file, const Definitions& definitions = {});
 
 // The result state's name as scripts write it ("passed", ...), and back.
 std::string_view stateName(ActionResult state);

@@ -3,18 +3,35 @@
 // a comment.
 #include "varnel/Script.h"
 
+#include "platform/utf8.h"
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
 
 struct Token {
-    enum Kind { Bare, Quoted, Open, Close } kind;
-    std::string text; // for Quoted: the characters between the quotes, unchanged
+    enum Kind { Bare, Quoted, Open, Close, Variable } kind;
+    std::string text; // Quoted: between the quotes, unchanged; Variable: between ${ and }
+};
+
+bool isName(std::string_view text) {
+    if (text.empty() || !(std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_')) return false;
+    for (const char c : text)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-')) return false;
+    return true;
+}
+
+// What the lines before and after a step's own line tell about variables.
+struct VariableScope {
+    const Definitions& definitions;
+    std::map<std::string, int> storedOn;      // names stored so far, with their lines
+    std::map<std::string, int> laterStoredOn; // every stored name, for a better message
 };
 
 std::string displayName(const std::filesystem::path& file) {
@@ -23,15 +40,43 @@ std::string displayName(const std::filesystem::path& file) {
 
 class LineParser {
 public:
-    LineParser(std::string_view line, const std::string& file, int number) : file_(file), number_(number) {
+    LineParser(std::string_view line, const std::string& file, int number, VariableScope& scope)
+        : file_(file), number_(number), scope_(scope) {
         tokenize(line);
     }
 
     bool empty() const { return tokens_.empty(); }
 
+    // A section line: "setup", "teardown", "end", or "test" with a quoted
+    // name. A step has at least an instance and an action, so one bare word
+    // alone, or "test" before a text, cannot be one.
+    std::optional<std::string> sectionWord() const {
+        if (tokens_.empty() || tokens_[0].kind != Token::Bare) return std::nullopt;
+        const std::string& word = tokens_[0].text;
+        if (word == "test" && (tokens_.size() == 1 || tokens_[1].kind == Token::Quoted)) return word;
+        if (tokens_.size() == 1 && (word == "setup" || word == "teardown" || word == "end")) return word;
+        return std::nullopt;
+    }
+
+    // The name of a "test" line.
+    std::string testName() const {
+        if (tokens_.size() < 2 || tokens_[1].text.empty())
+            fail("a test case needs a name: test \"NAME\"");
+        if (tokens_.size() > 2) fail("unexpected " + describe(tokens_[2]) + " after the test case's name");
+        return tokens_[1].text;
+    }
+
     Step step() {
         Step step;
         step.line = number_;
+        if (tokens_.size() >= 2 && tokens_[1].kind == Token::Bare && tokens_[1].text == "=") {
+            step.storeAs = word("a variable name");
+            if (!isName(step.storeAs)) fail("'" + step.storeAs + "' is not a variable name");
+            for (const auto& [name, value] : scope_.definitions)
+                if (name == step.storeAs) fail("'" + name + "' is already given with --define");
+            ++position_; // "="
+            if (atEnd()) fail("missing step after '" + step.storeAs + " ='");
+        }
         step.instance = word("a tester instance name");
         if (!isName(step.instance)) fail("'" + step.instance + "' is not a tester instance name");
         if (atEnd()) fail("missing action after tester instance '" + step.instance + "'");
@@ -44,16 +89,26 @@ public:
         } else if (step.action == "delete") {
             step.kind = StepKind::Delete;
         }
+        if (!step.storeAs.empty() && step.kind != StepKind::Action)
+            fail("only an action's result values can be stored ('" + step.action + "' gives none)");
         while (!atEnd() && !(peek().kind == Token::Bare && peek().text == "expect"))
-            step.parameters.push_back(literal(false));
+            step.parameters.push_back(term(false));
         if (step.kind == StepKind::Delete && !step.parameters.empty()) fail("'delete' takes no parameters");
         if (!atEnd()) expectation(step);
+        // Later lines may use what this one stores.
+        if (!step.storeAs.empty()) scope_.storedOn[step.storeAs] = number_;
         return step;
     }
 
 private:
     [[noreturn]] void fail(const std::string& message) const { throw ScriptError(file_, number_, message); }
 
+public:
+    [[noreturn]] static void failAt(const std::string& file, int line, const std::string& message) {
+        throw ScriptError(file, line, message);
+    }
+
+private:
     void tokenize(std::string_view line) {
         std::size_t i = 0;
         while (i < line.size()) {
@@ -62,6 +117,15 @@ private:
                 ++i;
             } else if (c == '#') {
                 break;
+            } else if (c == '$' && i + 1 < line.size() && line[i + 1] == '{') {
+                const std::size_t close = line.find('}', i + 2);
+                if (close == std::string_view::npos) fail("unterminated ${ (a closing } is missing)");
+                tokens_.push_back({Token::Variable, std::string(line.substr(i + 2, close - i - 2))});
+                i = close + 1;
+                if (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '#' &&
+                    line[i] != ']')
+                    fail("a variable in a bare word must stand alone (put texts in quotes: \"...${" +
+                         tokens_.back().text + "}...\")");
             } else if (c == '[' || c == ']') {
                 tokens_.push_back({c == '[' ? Token::Open : Token::Close, std::string(1, c)});
                 ++i;
@@ -80,18 +144,14 @@ private:
             } else {
                 const std::size_t start = i;
                 while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '#' &&
-                       line[i] != '"' && line[i] != '[' && line[i] != ']')
+                       line[i] != '"' && line[i] != '[' && line[i] != ']') {
+                    if (line[i] == '$' && i + 1 < line.size() && line[i + 1] == '{')
+                        fail("a variable in a bare word must stand alone (put texts in quotes: \"...${...}...\")");
                     ++i;
+                }
                 tokens_.push_back({Token::Bare, std::string(line.substr(start, i - start))});
             }
         }
-    }
-
-    static bool isName(const std::string& text) {
-        if (text.empty() || !(std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_')) return false;
-        for (const char c : text)
-            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-')) return false;
-        return true;
     }
 
     static bool isKeyword(const std::string& text) { return text == "expect"; }
@@ -111,6 +171,7 @@ private:
         case Token::Quoted: return "the text \"" + token.text + "\"";
         case Token::Open: return "'['";
         case Token::Close: return "']'";
+        case Token::Variable: return "${" + token.text + "}";
         case Token::Bare: break;
         }
         return "'" + token.text + "'";
@@ -130,7 +191,15 @@ private:
             case 't': out += '\t'; break;
             case '0': out += '\0'; break;
             case '\\': case '"': case '\'': out += next; break;
-            default: fail(std::string("unknown escape \\") + next + " in an expected text (\\n \\r \\t \\0 \\\\ \\\" \\')");
+            case 'x': {
+                const auto digit = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+                if (i + 2 >= text.size() || !digit(text[i + 1]) || !digit(text[i + 2]))
+                    fail("\\x needs two hexadecimal digits in an expected text (\\x02)");
+                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+                break;
+            }
+            default: fail(std::string("unknown escape \\") + next + " in an expected text (\\n \\r \\t \\0 \\xNN \\\\ \\\" \\')");
             }
         }
         return out;
@@ -158,25 +227,142 @@ private:
         return value;
     }
 
-    Literal literal(bool expected) {
+    // A parameter (or, with `expected`, an expected value).
+    Term term(bool expected) {
         const Token& token = tokens_[position_++];
         switch (token.kind) {
-        case Token::Quoted: return expected ? decodeEscapes(token.text) : token.text;
+        case Token::Quoted: return quotedText(token.text, expected);
+        case Token::Variable: return variable(token.text);
         case Token::Open: fail("'[' is allowed only after 'expect'");
         case Token::Close: fail("unexpected ']'");
         case Token::Bare: break;
         }
         const std::string& text = token.text;
-        if (text == "true") return true;
-        if (text == "false") return false;
         if (text == "*") {
             if (!expected) fail("'*' stands for any value only among expected values");
-            return AnyValue{};
+            return Literal(AnyValue{});
         }
-        const char first = text[0];
+        if (const auto value = bareValue(text)) return *value;
+        fail("unknown word '" + text + "' (texts need double quotes; values are numbers, \"texts\", true or false)");
+    }
+
+    // true, false or a number; nullopt for other words.
+    std::optional<Literal> bareValue(const std::string& text) const {
+        if (text == "true") return Literal(true);
+        if (text == "false") return Literal(false);
+        const char first = text.empty() ? ' ' : text[0];
         if (std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.')
             return number(text);
-        fail("unknown word '" + text + "' (texts need double quotes; values are numbers, \"texts\", true or false)");
+        return std::nullopt;
+    }
+
+    // ${NAME}, ${NAME[INDEX]} or ${env:NAME}, standing alone: a defined or
+    // environment value with the type its text reads as (a number, true or
+    // false; else a text), or the values a step stored.
+    Term variable(const std::string& inner) {
+        if (const auto text = knownText(inner)) {
+            const bool quotedValue = text->size() >= 2 && text->front() == '"' && text->back() == '"';
+            if (quotedValue) return Literal(text->substr(1, text->size() - 2));
+            if (text->empty()) return Literal(std::string());
+            const std::optional<Literal> value = isNumberLike(*text) || *text == "true" || *text == "false"
+                                                     ? bareValue(*text)
+                                                     : std::nullopt;
+            return value ? *value : Literal(*text);
+        }
+        return storedReference(inner);
+    }
+
+    static bool isNumberLike(const std::string& text) {
+        for (const char c : text)
+            if (!std::isdigit(static_cast<unsigned char>(c)) && c != '-' && c != '+' && c != '.' && c != 'e' && c != 'E')
+                return false;
+        return true;
+    }
+
+    // The text of a defined or environment variable, or nullopt when the
+    // name is neither (it may be a stored one).
+    std::optional<std::string> knownText(const std::string& inner) const {
+        if (inner.rfind("env:", 0) == 0) {
+            const std::string name = inner.substr(4);
+            if (!isName(name)) fail("'" + name + "' is not an environment variable name in ${" + inner + "}");
+            const char* value = std::getenv(name.c_str());
+            if (!value) fail("the environment variable " + name + " is not set (used as ${" + inner + "})");
+            return std::string(value);
+        }
+        for (const auto& [name, value] : scope_.definitions)
+            if (name == inner) return value;
+        return std::nullopt;
+    }
+
+    StoredReference storedReference(const std::string& inner) const {
+        StoredReference reference;
+        const std::size_t bracket = inner.find('[');
+        reference.name = inner.substr(0, bracket);
+        if (bracket != std::string::npos) {
+            const std::string digits = inner.substr(bracket + 1, inner.size() - bracket - 2);
+            const bool wellFormed = inner.back() == ']' && !digits.empty() &&
+                                    digits.find_first_not_of("0123456789") == std::string::npos && digits.size() < 9;
+            if (!wellFormed) fail("'${" + inner + "}' is not a variable: write ${NAME} or ${NAME[INDEX]}, INDEX from 0");
+            reference.index = std::stoul(digits);
+        }
+        if (!isName(reference.name)) fail("'${" + inner + "}' is not a variable: write ${NAME} or ${NAME[INDEX]}");
+        for (const auto& [name, value] : scope_.definitions)
+            if (name == reference.name) fail("${" + inner + "}: a value given with --define has no elements");
+        if (scope_.storedOn.count(reference.name) == 0) {
+            const auto later = scope_.laterStoredOn.find(reference.name);
+            if (later != scope_.laterStoredOn.end())
+                fail("${" + inner + "} is used before line " + std::to_string(later->second) + " stores it");
+            fail("undefined variable ${" + reference.name + "} (give it with --define " + reference.name +
+                 "=VALUE, or store a step's results: " + reference.name + " = INSTANCE ACTION ...)");
+        }
+        return reference;
+    }
+
+    // A quoted text with its variables put in: defined and environment values
+    // as their texts now, stored ones when the step runs. An expected text's
+    // own escapes are decoded; values put in stay as they are. $${ is ${.
+    Term quotedText(const std::string& raw, bool expected) {
+        TextTemplate result;
+        std::string literal;
+        const auto flushLiteral = [&] {
+            if (literal.empty()) return;
+            const std::string piece = expected ? decodeEscapes(literal) : literal;
+            if (!result.pieces.empty() && std::holds_alternative<std::string>(result.pieces.back()))
+                std::get<std::string>(result.pieces.back()) += piece;
+            else
+                result.pieces.emplace_back(piece);
+            literal.clear();
+        };
+        for (std::size_t i = 0; i < raw.size();) {
+            if (raw.compare(i, 3, "$${") == 0) {
+                literal += "${";
+                i += 3;
+                continue;
+            }
+            if (raw.compare(i, 2, "${") != 0) {
+                literal += raw[i++];
+                continue;
+            }
+            const std::size_t close = raw.find('}', i + 2);
+            if (close == std::string::npos) fail("unterminated ${ in a quoted text (a closing } is missing)");
+            const std::string inner = raw.substr(i + 2, close - i - 2);
+            i = close + 1;
+            if (const auto text = knownText(inner)) {
+                flushLiteral();
+                if (!result.pieces.empty() && std::holds_alternative<std::string>(result.pieces.back()))
+                    std::get<std::string>(result.pieces.back()) += *text;
+                else
+                    result.pieces.emplace_back(*text);
+                continue;
+            }
+            flushLiteral();
+            result.pieces.emplace_back(storedReference(inner));
+        }
+        flushLiteral();
+        if (result.pieces.empty()) return Literal(std::string());
+        if (result.pieces.size() == 1 && std::holds_alternative<std::string>(result.pieces[0]))
+            return Literal(std::get<std::string>(result.pieces[0]));
+        return result;
     }
 
     void expectation(Step& step) {
@@ -192,11 +378,11 @@ private:
         }
         if (!atEnd() && peek().kind == Token::Open) {
             ++position_;
-            std::vector<Literal> values;
+            std::vector<Term> values;
             for (;;) {
                 if (atEnd()) fail("missing ']' after the expected values");
                 if (peek().kind == Token::Close) break;
-                values.push_back(literal(true));
+                values.push_back(term(true));
             }
             ++position_;
             step.expectedValues = std::move(values);
@@ -208,32 +394,152 @@ private:
 
     std::string file_;
     int number_;
+    VariableScope& scope_;
     std::vector<Token> tokens_;
     std::size_t position_ = 0;
 };
 
 } // namespace
 
-Script parseScript(std::string_view text, const std::filesystem::path& fileName) {
+namespace {
+
+// The name a line stores its results under ("NAME = ..."), or empty.
+std::string storedName(std::string_view line) {
+    std::size_t i = line.find_first_not_of(" \t");
+    if (i == std::string_view::npos) return {};
+    const std::size_t end = line.find_first_of(" \t", i);
+    if (end == std::string_view::npos) return {};
+    const std::size_t equals = line.find_first_not_of(" \t", end);
+    if (equals == std::string_view::npos || line[equals] != '=' || equals + 1 >= line.size() ||
+        (line[equals + 1] != ' ' && line[equals + 1] != '\t'))
+        return {};
+    const std::string_view name = line.substr(i, end - i);
+    return isName(name) ? std::string(name) : std::string();
+}
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Collects the steps into sections as the section lines open and close them.
+class SectionBuilder {
+public:
+    SectionBuilder(Script& script, const std::string& file) : script_(script), file_(file) {}
+
+    void sectionLine(const std::string& word, int line, LineParser& parser) {
+        if (word == "end") {
+            if (!open_) LineParser::failAt(file_, line, "'end' without a section to end");
+            script_.sections.push_back(*open_);
+            open_.reset();
+            return;
+        }
+        if (open_)
+            LineParser::failAt(file_, line, "'" + word + "' inside the section '" + open_->name + "' of line " +
+                                                std::to_string(open_->line) + " (end that one first with 'end')");
+        Section section;
+        section.line = line;
+        section.first = script_.steps.size();
+        if (word == "setup") {
+            if (seen(Section::Setup)) LineParser::failAt(file_, line, "a second setup (a script has one at most)");
+            if (seen(Section::Test) || seen(Section::Teardown))
+                LineParser::failAt(file_, line, "the setup must come before the test cases and the teardown");
+            section.kind = Section::Setup;
+            section.name = "setup";
+        } else if (word == "teardown") {
+            if (seen(Section::Teardown)) LineParser::failAt(file_, line, "a second teardown (a script has one at most)");
+            section.kind = Section::Teardown;
+            section.name = "teardown";
+        } else {
+            section.name = parser.testName();
+            if (seen(Section::Teardown)) LineParser::failAt(file_, line, "test cases must come before the teardown");
+            for (const Section& earlier : script_.sections)
+                if (earlier.name == section.name && earlier.kind == Section::Test)
+                    LineParser::failAt(file_, line, "a second test case named '" + section.name + "' (the first is on line " +
+                                                        std::to_string(earlier.line) + ")");
+        }
+        script_.hasTestCases = true;
+        open_ = section;
+    }
+
+    void step(Step step) {
+        if (open_) {
+            ++open_->count;
+        } else if (!firstLoose_) {
+            firstLoose_ = step.line;
+        }
+        script_.steps.push_back(std::move(step));
+        if (!open_) {
+            Section single;
+            single.line = script_.steps.back().line;
+            single.first = script_.steps.size() - 1;
+            single.count = 1;
+            loose_.push_back(single);
+        }
+    }
+
+    void finish() {
+        if (open_)
+            LineParser::failAt(file_, open_->line, "the section '" + open_->name + "' has no 'end'");
+        if (!script_.hasTestCases) {
+            script_.sections = std::move(loose_);
+            return;
+        }
+        if (firstLoose_)
+            LineParser::failAt(file_, *firstLoose_,
+                               "a step outside setup, test and teardown (in a script with test cases every step "
+                               "belongs to one)");
+    }
+
+private:
+    bool seen(Section::Kind kind) const {
+        for (const Section& section : script_.sections)
+            if (section.kind == kind) return true;
+        return false;
+    }
+
+    Script& script_;
+    const std::string& file_;
+    std::optional<Section> open_;
+    std::vector<Section> loose_; // one per step outside any section
+    std::optional<int> firstLoose_;
+};
+
+} // namespace
+
+Script parseScript(std::string_view text, const std::filesystem::path& fileName, const Definitions& definitions) {
     // Editors on Windows may start a UTF-8 file with a byte order mark.
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     Script script;
     script.file = fileName;
     const std::string file = displayName(fileName);
-    int number = 0;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        ++number;
-        LineParser line(text.substr(start, end - start), file, number);
-        if (!line.empty()) script.steps.push_back(line.step());
-        start = end + 1;
+    const std::vector<std::string_view> lines = splitLines(text);
+    VariableScope scope{definitions, {}, {}};
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (const std::string name = storedName(lines[i]); !name.empty())
+            scope.laterStoredOn.emplace(name, static_cast<int>(i + 1));
+    SectionBuilder sections(script, file);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int number = static_cast<int>(i + 1);
+        LineParser line(lines[i], file, number, scope);
+        if (line.empty()) continue;
+        if (const auto word = line.sectionWord())
+            sections.sectionLine(*word, number, line);
+        else
+            sections.step(line.step());
     }
+    sections.finish();
     return script;
 }
 
-Script readScript(const std::filesystem::path& file) {
+Script readScript(const std::filesystem::path& file, const Definitions& definitions) {
     // A folder opens like a file on some systems and reads as nothing.
     std::error_code error;
     if (std::filesystem::is_directory(file, error)) throw ScriptError(displayName(file) + ": is a folder, not a script file");
@@ -242,28 +548,55 @@ Script readScript(const std::filesystem::path& file) {
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw ScriptError(displayName(file) + ": cannot read the script file");
-    Script script = parseScript(text.str(), file);
+    Script script = parseScript(text.str(), file, definitions);
     // An empty file, or the wrong one, must not pass as a run with nothing in it.
     if (script.steps.empty())
         throw ScriptError(displayName(file) + ": the script has no steps (only blank lines and comments)");
     return script;
 }
 
-std::string printableText(std::string_view text) {
+namespace {
+
+void appendByteEscape(std::string& out, unsigned char byte) {
+    static constexpr char digits[] = "0123456789abcdef";
+    out += "\\x";
+    out += digits[byte >> 4];
+    out += digits[byte & 0xF];
+}
+
+// Bytes outside well-formed UTF-8 as \xNN; with `controls`, control
+// characters (NUL included) and DEL too.
+std::string escapedText(std::string_view text, bool controls) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            if (controls && (byte < 0x20 || byte == 0x7F)) appendByteEscape(out, byte);
+            else out += text[i];
+            ++i;
             continue;
         }
-        static constexpr char digits[] = "0123456789abcdef";
-        out += "\\x";
-        out += digits[byte >> 4];
-        out += digits[byte & 0xF];
+        const platform::utf8::Sequence sequence = platform::utf8::decode(text, i);
+        if (sequence.wellFormed) {
+            out.append(text.substr(i, sequence.length));
+            i += sequence.length;
+            continue;
+        }
+        for (const std::size_t end = i + sequence.length; i < end; ++i)
+            appendByteEscape(out, static_cast<unsigned char>(text[i]));
     }
     return out;
+}
+
+} // namespace
+
+std::string printableText(std::string_view text) {
+    return escapedText(text, true);
+}
+
+std::string utf8OrEscaped(std::string_view text) {
+    return escapedText(text, false);
 }
 
 std::string_view stateName(ActionResult state) {

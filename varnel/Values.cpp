@@ -13,7 +13,7 @@
 namespace {
 
 std::string quoted(const std::string& text) {
-    std::string out = "\"";
+    std::string out;
     for (const char c : text) {
         switch (c) {
         case '\n': out += "\\n"; break;
@@ -31,7 +31,7 @@ std::string quoted(const std::string& text) {
             }
         }
     }
-    return out + "\"";
+    return "\"" + utf8OrEscaped(out) + "\"";
 }
 
 // The shortest text that reads back as the same double, laid out as "%g"
@@ -139,6 +139,25 @@ bool matches(const std::vector<Literal>& expected, const std::vector<ResultValue
     for (std::size_t i = 0; i < expected.size(); ++i)
         if (!matches(expected[i], actual[i])) return false;
     return true;
+}
+
+std::optional<Literal> literalOf(const ResultValue& value) {
+    return std::visit(
+        [](const auto& item) -> std::optional<Literal> {
+            if constexpr (std::is_same_v<std::decay_t<decltype(item)>, OtherValue>)
+                return std::nullopt;
+            else
+                return Literal(item);
+        },
+        value);
+}
+
+std::string valueText(const ResultValue& value) {
+    if (const auto* integer = std::get_if<std::int32_t>(&value)) return std::to_string(*integer);
+    if (const auto* real = std::get_if<double>(&value)) return number(*real);
+    if (const auto* text = std::get_if<std::string>(&value)) return *text;
+    if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
+    return {};
 }
 
 std::string describe(const Literal& value) {

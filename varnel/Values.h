@@ -4,6 +4,7 @@
 #include "com/ComPtr.h"
 #include "varnel/Script.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -33,6 +34,11 @@ std::vector<std::string> textLines(SAFEARRAY* array);
 // value; '*' matches anything.
 bool matches(const Literal& expected, const ResultValue& actual);
 bool matches(const std::vector<Literal>& expected, const std::vector<ResultValue>& actual);
+
+// A result value as a script value; nullopt for types scripts cannot write.
+std::optional<Literal> literalOf(const ResultValue& value);
+// A value put into a text: 42, 2.5, the text itself, true.
+std::string valueText(const ResultValue& value);
 
 // How values are shown: Integer 42, Double 2.5, String "a\r\n", Bool true.
 std::string describe(const Literal& value);

@@ -3,19 +3,22 @@
 // with their help.
 //
 // Exit status: 0 when every step met its expectation, 1 when one did not
-// (or the run was interrupted), 2 for bad input: a script that cannot be
-// read or run, or a plug-in that cannot be loaded.
+// (or the run was interrupted or timed out), 2 for bad input: a script that
+// cannot be read or run, a bad option, or a plug-in that cannot be loaded.
 #include "varnel/JUnitWriter.h"
 #include "varnel/LogPrinter.h"
 #include "varnel/Plugin.h"
 #include "varnel/Runner.h"
 #include "varnel/ValueParser.h"
+#include "varnel/Watchdog.h"
 #include "platform/interrupt.h"
 #include "platform/library.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <fstream>
 #include <iostream>
 
@@ -34,7 +37,35 @@ struct Options {
     std::string level = "trace";
     std::string junit;
     bool noTime = false;
+    std::vector<std::string> defines;
+    bool failFast = false;
+    double timeoutSeconds = 0; // 0: no limit
 };
+
+// --define NAME=VALUE, each checked.
+Definitions definitionsOf(const std::vector<std::string>& defines) {
+    Definitions definitions;
+    for (const auto& define : defines) {
+        const std::size_t equals = define.find('=');
+        const std::string name = define.substr(0, equals);
+        bool isName = equals != std::string::npos && !name.empty() &&
+                      (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
+        for (const char c : name)
+            isName = isName && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-');
+        if (!isName) throw ScriptError("varnel: --define needs NAME=VALUE with a name of letters, digits, _ . -; got '" +
+                                       define + "'");
+        for (auto& [known, value] : definitions)
+            if (known == name) throw ScriptError("varnel: --define " + name + " is given twice");
+        definitions.emplace_back(name, define.substr(equals + 1));
+    }
+    return definitions;
+}
+
+void writeReport(const std::string& file, const std::string& text) {
+    std::ofstream report(file, std::ios::binary | std::ios::trunc);
+    report << text;
+    if (!report) std::cerr << "varnel: cannot write the JUnit report " << file << "\n";
+}
 
 void printHelpLines(std::ostream& out, const char* heading, const std::vector<std::string>& lines) {
     if (lines.empty()) return;
@@ -66,10 +97,22 @@ Plugin loadPlugin(const Options& options) {
     return Plugin::loadFile(file);
 }
 
-void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcomes, bool interrupted) {
+void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcomes, const std::string& ending) {
     std::size_t met = 0, notMet = 0, notRun = 0;
+    std::size_t tests = 0, testsPassed = 0, testsFailed = 0, testsNotRun = 0;
     double seconds = 0;
     for (const auto& outcome : outcomes) {
+        if (outcome.script->hasTestCases) {
+            for (const Section& section : outcome.script->sections) {
+                if (section.kind != Section::Test) continue;
+                ++tests;
+                switch (outcome.result(section)) {
+                case SectionResult::Passed: ++testsPassed; break;
+                case SectionResult::Failed: ++testsFailed; break;
+                case SectionResult::NotRun: ++testsNotRun; break;
+                }
+            }
+        }
         met += outcome.count(true, true);
         notMet += outcome.count(true, false);
         notRun += outcome.count(false, false);
@@ -81,10 +124,13 @@ void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcome
     }
     char time[32];
     std::snprintf(time, sizeof time, "%.1f", seconds);
+    if (tests > 0)
+        printer.print("Test cases: " + std::to_string(tests) + ", " + std::to_string(testsPassed) + " passed, " +
+                      std::to_string(testsFailed) + " failed, " + std::to_string(testsNotRun) + " not run");
     printer.print("Summary: " + std::to_string(met + notMet + notRun) + " steps, " + std::to_string(met) +
                   " as expected, " + std::to_string(notMet) + " not as expected, " + std::to_string(notRun) +
-                  " not run" + (interrupted ? " (interrupted)" : "") + ", " + time + " s");
-    printer.print(notMet == 0 && notRun == 0 && !interrupted ? "PASSED" : "FAILED");
+                  " not run" + ending + ", " + time + " s");
+    printer.print(notMet == 0 && notRun == 0 && ending.empty() ? "PASSED" : "FAILED");
 }
 
 int run(const Options& options) {
@@ -99,8 +145,9 @@ int run(const Options& options) {
     }
 
     // Everything a script names is checked before the first step runs.
+    const Definitions definitions = definitionsOf(options.defines);
     std::vector<Script> scripts;
-    for (const auto& file : options.scripts) scripts.push_back(readScript(file));
+    for (const auto& file : options.scripts) scripts.push_back(readScript(file, definitions));
 
     ComRuntime com;
     ValueParserRegistration valueParser;
@@ -111,7 +158,7 @@ int run(const Options& options) {
     }
 
     LogPrinter printer(std::cout, *lowestRank, !options.noTime);
-    Runner runner(plugin, printer);
+    Runner runner(plugin, printer, options.failFast);
     for (const auto& script : scripts) runner.check(script);
 
     // A report that cannot be written is found out before anything runs.
@@ -131,9 +178,33 @@ int run(const Options& options) {
         },
         "Interrupted again: quitting\n", exitQuit);
 
+    std::optional<Watchdog> watchdog;
+    if (options.timeoutSeconds > 0) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", options.timeoutSeconds);
+        watchdog.emplace(
+            std::chrono::milliseconds(static_cast<std::int64_t>(options.timeoutSeconds * 1000)),
+            [&printer, &runner, limit = std::string(limit)] {
+                printer.print("Timed out: the run took more than " + limit + " s (--timeout); aborting the running action");
+                runner.interrupt();
+            },
+            [&printer] {
+                printer.print("The run did not end in the " + std::to_string(Watchdog::grace.count()) +
+                              " s after the timeout: quitting");
+                std::cout.flush();
+                std::_Exit(exitNotMet);
+            });
+    }
+
     std::vector<ScriptOutcome> outcomes;
     for (const auto& script : scripts) outcomes.push_back(runner.run(script));
-    printSummary(printer, outcomes, runner.interrupted());
+    const bool timedOut = watchdog && watchdog->fired();
+    watchdog.reset();
+    const std::string ending = timedOut                 ? " (timed out)"
+                               : runner.interrupted()   ? " (interrupted)"
+                               : runner.stoppedEarly()  ? " (stopped at the first failing test case)"
+                                                        : "";
+    printSummary(printer, outcomes, ending);
 
     if (report.is_open()) {
         report << junitReport(outcomes);
@@ -168,6 +239,21 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--junit", options.junit, "Also write a JUnit XML report to this file")->type_name("FILE");
     app.add_flag("--no-time", options.noTime, "Log lines without the time of day");
+    app.add_option("-D,--define", options.defines, "A value scripts use as ${NAME} (repeatable)")
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
+    app.add_flag("--fail-fast", options.failFast, "Stop at the first test case that fails (its teardown still runs)");
+    app.add_option("--timeout", options.timeoutSeconds,
+                   "Abort the run after this many seconds (exit status 1); quit 5 s later if it has not ended")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                char* end = nullptr;
+                const double value = std::strtod(text.c_str(), &end);
+                return *end == '\0' && value > 0 && value < 1e9 ? std::string()
+                                                                  : "needs a number of seconds above 0, got " + text;
+            },
+            "SECONDS"));
     app.set_version_flag("--version", "varnel 5.0");
     try {
         app.parse(argc, argv);
@@ -175,14 +261,20 @@ int main(int argc, char** argv) {
         const int code = app.exit(error);
         return code == 0 ? exitMet : exitBadInput;
     }
+    // A run that cannot start still leaves the report that was asked for,
+    // with the reason as its one error.
+    const auto failedToStart = [&](const std::string& file, int line, const std::string& message) {
+        std::cerr << message << "\n";
+        if (!options.junit.empty()) writeReport(options.junit, junitErrorReport(file, line, message));
+        return exitBadInput;
+    };
     try {
         return run(options);
     } catch (const ScriptError& error) {
-        std::cerr << error.what() << "\n";
+        return failedToStart(error.file(), error.line(), error.what());
     } catch (const PluginError& error) {
-        std::cerr << "varnel: " << error.what() << "\n";
+        return failedToStart("", 0, std::string("varnel: ") + error.what());
     } catch (const std::exception& error) {
-        std::cerr << "varnel: " << error.what() << "\n";
+        return failedToStart("", 0, std::string("varnel: ") + error.what());
     }
-    return exitBadInput;
 }

@@ -84,14 +84,15 @@ TEST(JUnit, ReportsOneCasePerStepWithFailuresAndSkips) {
     outcome.steps[1] = {&script.steps[1], true, ActionResult::Failed, {}, false, "expected passed, got failed",
                         {"l Error   went <wrong>"}, 0.5};
     outcome.steps[2] = {&script.steps[2], true, ActionResult::Passed, {std::int32_t{1}}, false, "values differ", {}, 0};
+    outcome.steps[3].notRunReason = "the run was interrupted";
     const std::string xml = junitReport({outcome});
     EXPECT_NE(xml.find("<testsuites name=\"varnel\" tests=\"4\" failures=\"2\" errors=\"0\" skipped=\"1\" time=\"1.500\">"),
               std::string::npos) << xml;
     EXPECT_NE(xml.find("<testsuite name=\"s.varnel\" file=\"dir/s.varnel\" tests=\"4\" failures=\"2\""), std::string::npos);
     EXPECT_NE(xml.find("<testcase name=\"line 1: l new echo\" classname=\"s\" time=\"0.250\"/>"), std::string::npos);
     EXPECT_NE(xml.find("<testcase name=\"line 2: l state 1\" classname=\"s\" time=\"0.500\">\n"
-                       "      <failure message=\"expected passed, got failed\" type=\"failed\">"
-                       "expected passed, got failed\nl Error   went &lt;wrong&gt;\n</failure>"),
+                       "      <failure message=\"line 2: l state 1: expected passed, got failed\" type=\"failed\">"
+                       "line 2: l state 1: expected passed, got failed\nl Error   went &lt;wrong&gt;\n</failure>"),
               std::string::npos) << xml;
     EXPECT_NE(xml.find("<testcase name=\"line 4: l delete\" classname=\"s\" time=\"0.000\">\n"
                        "      <skipped message=\"not run: the run was interrupted\"/>"),

@@ -49,12 +49,13 @@ TEST(ScriptParser, ReadsLiteralsAndExpectations) {
     for (const auto& [text, value] : cases) {
         const Step step = only((std::string("t echo ") + text).c_str());
         ASSERT_EQ(step.parameters.size(), 1u) << text;
-        EXPECT_EQ(step.parameters[0], value) << text << ": " << describe(step.parameters[0]);
+        EXPECT_EQ(step.parameters[0], Term(value)) << text;
     }
     const Step step = only(R"(l scanf "%d" expect failed [42 "a\tb" * false])");
     EXPECT_EQ(step.expectedState, ActionResult::Failed);
     ASSERT_TRUE(step.expectedValues);
-    EXPECT_EQ(*step.expectedValues, (std::vector<Literal>{std::int32_t{42}, std::string("a\tb"), AnyValue{}, false}));
+    EXPECT_EQ(*step.expectedValues, (std::vector<Term>{Literal(std::int32_t{42}), Literal(std::string("a\tb")),
+                                                       Literal(AnyValue{}), Literal(false)}));
 }
 
 // Each message names the file and the line.
@@ -78,7 +79,7 @@ TEST(ScriptParser, RefusesBadLines) {
         {"link open expect fine", "dir/bad.varnel:1: unknown result state 'fine' (passed, failed, warning, error or aborted)"},
         {"link scanf expect [1 2", "dir/bad.varnel:1: missing ']' after the expected values"},
         {"link scanf expect [1] 2", "dir/bad.varnel:1: unexpected '2' after the expectation"},
-        {R"(link scanf expect ["\q"])", "dir/bad.varnel:1: unknown escape \\q in an expected text (\\n \\r \\t \\0 \\\\ \\\" \\')"},
+        {R"(link scanf expect ["\q"])", "dir/bad.varnel:1: unknown escape \\q in an expected text (\\n \\r \\t \\0 \\xNN \\\\ \\\" \\')"},
         // Binary junk: a NUL does not end the message, control characters are shown.
         {std::string_view("\x7f" "ELF\x02\0\x1b" "c open\n", 14),
          "dir/bad.varnel:1: '\\x7fELF\\x02\\x00\\x1bc' is not a tester instance name"},
