@@ -8,10 +8,12 @@
 //   TEST:TIMEOUTS n    the next n reads time out, whatever is waiting
 //   TEST:CHUNK n       each write call takes at most n bytes
 //   TEST:WRITELIMIT n  n more bytes are taken, then one write call fails
+//   TEST:READDELAY ms  a read that fails takes ms first, as a timeout does
 //   TEST:CLOSEFAIL     the next close of this session fails
 // Two more exports let tests look inside: the reads made since the last
 // instrument was opened, and the sessions open now.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -29,7 +32,6 @@ using Status = std::int32_t;
 using Session = std::uint32_t;
 
 constexpr Status success = 0;
-constexpr Status successMaxCount = 0x3FFF0006;
 constexpr Status errorInvalidObject = static_cast<Status>(0xBFFF000Eu);
 constexpr Status errorResourceNotFound = static_cast<Status>(0xBFFF0011u);
 constexpr Status errorTimeout = static_cast<Status>(0xBFFF0015u);
@@ -39,6 +41,7 @@ struct Instrument {
     std::string input;                  // the message being written, until its last byte comes
     std::optional<std::string> answer;  // waiting to be read
     int timeoutsToCome = 0;
+    std::uint32_t failedReadDelay = 0; // milliseconds
     std::uint32_t chunk = UINT32_MAX;
     std::optional<std::uint32_t> writeLimit;
     bool closeFails = false;
@@ -71,6 +74,7 @@ void handle(Instrument& instrument, std::string_view message) {
         instrument.timeoutsToCome = static_cast<int>(*timeouts);
     else if (const auto chunk = argumentOf(message, "TEST:CHUNK ")) instrument.chunk = std::max<std::uint32_t>(*chunk, 1);
     else if (const auto limit = argumentOf(message, "TEST:WRITELIMIT ")) instrument.writeLimit = *limit;
+    else if (const auto delay = argumentOf(message, "TEST:READDELAY ")) instrument.failedReadDelay = *delay;
 }
 
 Instrument* instrumentOf(Session session) {
@@ -132,21 +136,22 @@ Status viWrite(Session session, const std::uint8_t* data, std::uint32_t count, s
 }
 
 Status viRead(Session session, std::uint8_t* buffer, std::uint32_t count, std::uint32_t* read) {
-    const std::lock_guard guard(lock);
+    std::unique_lock guard(lock);
     *read = 0;
     Instrument* instrument = instrumentOf(session);
     if (!instrument) return errorInvalidObject;
     ++readCalls;
-    if (instrument->timeoutsToCome > 0) {
-        --instrument->timeoutsToCome;
+    const bool forcedTimeout = instrument->timeoutsToCome > 0;
+    if (forcedTimeout) --instrument->timeoutsToCome;
+    if (forcedTimeout || !instrument->answer) {
+        const std::chrono::milliseconds delay(instrument->failedReadDelay);
+        guard.unlock();
+        std::this_thread::sleep_for(delay);
         return errorTimeout;
     }
-    if (!instrument->answer) return errorTimeout;
-    std::string& answer = *instrument->answer;
-    *read = static_cast<std::uint32_t>(std::min<std::size_t>(count, answer.size()));
-    std::memcpy(buffer, answer.data(), *read);
-    answer.erase(0, *read);
-    if (!answer.empty()) return successMaxCount;
+    // Answers are short: one read takes all of it.
+    *read = static_cast<std::uint32_t>(std::min<std::size_t>(count, instrument->answer->size()));
+    std::memcpy(buffer, instrument->answer->data(), *read);
     instrument->answer.reset();
     return success;
 }
