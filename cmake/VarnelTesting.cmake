@@ -34,11 +34,13 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
-# varnel_add_test(NAME SOURCES... [LIBS ...] [TIMEOUT s])
+# varnel_add_test(NAME SOURCES... [LIBS ...] [TIMEOUT s] [LIBRARY_PATH folder])
+# LIBRARY_PATH puts a folder first on the Linux library path, for libraries
+# the program loads by name (Windows looks beside the executable).
 # On Linux each test case becomes a CTest test (they run in parallel); under
 # Wine the whole executable is one test, since each Wine process is slow to start.
 function(varnel_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;LIBRARY_PATH" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -52,7 +54,11 @@ function(varnel_add_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
       ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
   else()
+    set(library_path "")
+    if(T_LIBRARY_PATH)
+      set(library_path ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=path_list_prepend:${T_LIBRARY_PATH}")
+    endif()
     gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-      PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+      PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "VARNEL_BUILD_DIR=${CMAKE_BINARY_DIR}" ${library_path})
   endif()
 endfunction()

@@ -5,6 +5,7 @@
 #include "links/ProcessPipe.h"
 #include "links/TCP.h"
 #include "links/UDP.h"
+#include "links/VISAComs.h"
 #include "platform/sockets.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ const LinkKind linkKinds[] = {
          return std::make_unique<PacketSerial>(client, "tcp");
      }},
     {"udp", make<UDP>},
-    {"visa", nullptr},
+    {"visa", make<VISAComs>},
     {"loopback", make<LoopBack>},
     {"process", make<ProcessPipe>},
 };

@@ -2,6 +2,7 @@
 // and where the running program lives.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -27,8 +28,15 @@ public:
     // Loads the library; on failure returns false and `error` says why, in
     // the system's words.
     bool open(const std::filesystem::path& path, std::string& error);
+    // Loads a library given by file name alone, from where the system looks
+    // for one a program asks for by name: the program's folder, the system
+    // folders and the path on Windows; the library path elsewhere.
+    bool openByName(const std::string& fileName, std::string& error);
     // The exported function or variable of that name, or null.
     void* symbol(const char* name) const;
+    // Where libraries number their exports (Windows), the function exported
+    // at `ordinal`; elsewhere the one exported as `name`. Null when absent.
+    void* function(const char* name, std::uint16_t ordinal) const;
     bool isOpen() const { return handle_ != nullptr; }
     // Unloads the library; what came from it must no longer be used.
     void close();
@@ -41,6 +49,14 @@ private:
 
 // The file name a library of this base name has here ("X.dll" or "X.so").
 std::string sharedLibraryFileName(std::string_view baseName);
+
+// A library whose file is named after each system's custom.
+struct LibraryFileNames {
+    const char* windows; // e.g. "name64.dll"
+    const char* posix;   // e.g. "libname.so"
+};
+// The file name of that library on this system.
+const char* libraryFileNameHere(const LibraryFileNames& names);
 
 // The folder of the running program's executable file.
 std::filesystem::path executableDirectory();

@@ -9,11 +9,15 @@
 namespace platform {
 
 bool SharedLibrary::open(const std::filesystem::path& path, std::string& error) {
-    close();
     // A name without a slash would be searched for on the library path;
     // the caller means this very file.
     const std::filesystem::path file = path.has_parent_path() ? path : std::filesystem::path(".") / path;
-    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return openByName(file.string(), error);
+}
+
+bool SharedLibrary::openByName(const std::string& fileName, std::string& error) {
+    close();
+    handle_ = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char* reason = dlerror();
         error = reason ? reason : "the library could not be loaded";
@@ -26,6 +30,9 @@ void* SharedLibrary::symbol(const char* name) const {
     return handle_ ? dlsym(handle_, name) : nullptr;
 }
 
+// Shared objects have no export numbers: the name is all there is.
+void* SharedLibrary::function(const char* name, std::uint16_t) const { return symbol(name); }
+
 void SharedLibrary::close() {
     if (handle_) dlclose(std::exchange(handle_, nullptr));
 }
@@ -33,6 +40,8 @@ void SharedLibrary::close() {
 std::string sharedLibraryFileName(std::string_view baseName) {
     return std::string(baseName) + ".so";
 }
+
+const char* libraryFileNameHere(const LibraryFileNames& names) { return names.posix; }
 
 std::filesystem::path executableDirectory() {
     std::vector<char> buffer(4096);

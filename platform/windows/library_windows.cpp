@@ -29,23 +29,40 @@ std::string systemMessage(DWORD code) {
     return message;
 }
 
+// Takes a freshly loaded module, or says why there is none.
+bool tookModule(HMODULE module, void*& handle, std::string& error) {
+    if (!module) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    handle = module;
+    return true;
+}
+
 } // namespace
 
 bool SharedLibrary::open(const std::filesystem::path& path, std::string& error) {
     close();
     // The library's own folder is searched for the DLLs it needs, not the program's.
-    HMODULE module = LoadLibraryExW(std::filesystem::absolute(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) {
-        error = systemMessage(GetLastError());
-        return false;
-    }
-    handle_ = module;
-    return true;
+    return tookModule(LoadLibraryExW(std::filesystem::absolute(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH),
+                      handle_, error);
+}
+
+bool SharedLibrary::openByName(const std::string& fileName, std::string& error) {
+    close();
+    // A bare file name makes the loader search its standard folders.
+    return tookModule(LoadLibraryW(std::filesystem::path(fileName).c_str()), handle_, error);
 }
 
 void* SharedLibrary::symbol(const char* name) const {
     if (!handle_) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void* SharedLibrary::function(const char*, std::uint16_t ordinal) const {
+    if (!handle_) return nullptr;
+    // An ordinal goes where the name would, as a number below 0x10000.
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), MAKEINTRESOURCEA(ordinal)));
 }
 
 void SharedLibrary::close() {
@@ -55,6 +72,8 @@ void SharedLibrary::close() {
 std::string sharedLibraryFileName(std::string_view baseName) {
     return std::string(baseName) + ".dll";
 }
+
+const char* libraryFileNameHere(const LibraryFileNames& names) { return names.windows; }
 
 std::filesystem::path executableDirectory() {
     std::vector<wchar_t> buffer(MAX_PATH);

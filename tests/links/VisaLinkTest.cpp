@@ -1,0 +1,185 @@
+// The VISA link against the simulated instrument library built beside this
+// test (visa_instrument/), loaded the way the link loads a real one.
+#include "SocketLinkSupport.h"
+#include "links/SerialCreator.h"
+#include "platform/library.h"
+
+#include "../support/Variants.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string resource = "GPIB0::22::INSTR";
+const std::string identity = "Varnel,Simulated Instrument,0,1.0\n";
+const std::string voltage = "+1.234500E+00\n";
+
+// The simulated instrument's own exports, reached through the same library.
+class Instrument {
+public:
+    Instrument() {
+        std::string error;
+        if (!library_.openByName(platform::libraryFileNameHere({"visa64.dll", "libvisa.so"}), error))
+            ADD_FAILURE() << "the simulated VISA library is not on the library path: " << error;
+        readCalls_ = reinterpret_cast<int (*)()>(library_.symbol("instrumentReadCalls"));
+        openSessions_ = reinterpret_cast<int (*)()>(library_.symbol("instrumentOpenSessions"));
+    }
+    bool loaded() const { return readCalls_ && openSessions_; }
+    // Reads since an instrument was last opened.
+    int readCalls() const { return readCalls_(); }
+    int openSessions() const { return openSessions_(); }
+    bool waitForReads(int count) const {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (readCalls() < count && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        return readCalls() >= count;
+    }
+
+private:
+    platform::SharedLibrary library_;
+    int (*readCalls_)() = nullptr;
+    int (*openSessions_)() = nullptr;
+};
+
+class VisaLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(instrument.loaded());
+        ASSERT_TRUE(link);
+        client.name(link.get(), "visa");
+    }
+    bool open(const std::string& text = resource) {
+        const Value parameter(text);
+        return link->open(1, &parameter.get());
+    }
+    bool send(const std::string& text) { return sendBytes(*link, bytesOf(text)); }
+    // The next answer the link delivers, or "" when none comes in time.
+    std::string nextAnswer() {
+        if (!client.waitFor(" rx ", ++answers)) return "";
+        const std::vector<Bytes> received = client.received();
+        return received.empty() ? "" : std::string(received.back().begin(), received.back().end());
+    }
+
+    Instrument instrument;
+    WatchingClient client;
+    std::unique_ptr<ISerial> link = SerialCreator::instance()->create(&client, "VISA");
+    int answers = 0;
+};
+
+TEST_F(VisaLink, ParametersThatDoNotFitOpenNothing) {
+    const std::vector<std::vector<Value>> shapes = {
+        {}, {Value(22)}, {Value(resource), Value(resource)}, {Value(resource), Value(5)}, {Value::raw(VT_EMPTY)}};
+    for (const std::vector<Value>& shape : shapes) {
+        std::vector<VARIANT> parameters;
+        for (const Value& value : shape) parameters.push_back(value.get());
+        EXPECT_FALSE(link->open(static_cast<std::uint32_t>(parameters.size()), parameters.data()))
+            << shape.size() << " parameters";
+    }
+    for (const char* unknown : {"", "GPIB0::22", "nonsense"}) EXPECT_FALSE(open(unknown)) << unknown;
+    EXPECT_FALSE(link->isOpen());
+    EXPECT_EQ(instrument.openSessions(), 0) << "a failed open gives its sessions back";
+    EXPECT_TRUE(client.lines().empty());
+}
+
+TEST_F(VisaLink, OpensClosesAndOpensAgain) {
+    EXPECT_FALSE(link->close()) << "not open";
+    std::string previousName = "unknown";
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(open());
+        EXPECT_FALSE(open()) << "already open";
+        EXPECT_TRUE(link->isOnline());
+        // The first status change still shows the old name.
+        EXPECT_EQ(client.lines(), (Lines{"online", "visa status " + previousName + " online",
+                                         "visa status visa " + resource + " online"}));
+        EXPECT_EQ(instrument.openSessions(), 2);
+        EXPECT_TRUE(link->close());
+        EXPECT_FALSE(link->isOpen());
+        EXPECT_EQ(client.lines(), (Lines{"offline", "visa status visa " + resource + " offline"}));
+        EXPECT_EQ(instrument.openSessions(), 0);
+        EXPECT_FALSE(send("*IDN?"));
+        previousName = "visa " + resource;
+    }
+}
+
+TEST_F(VisaLink, OnlyQueriesAreReadAndTheirAnswersEndInALineFeed) {
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(send("*RST"));
+    struct Case { const char* query; const std::string& answer; };
+    for (const Case& c : {Case{"*IDN?", identity}, Case{"MEAS:VOLT?", voltage}, Case{"*IDN?\n", identity}}) {
+        EXPECT_TRUE(send(c.query));
+        EXPECT_EQ(nextAnswer(), c.answer) << c.query;
+    }
+    EXPECT_EQ(instrument.readCalls(), 3) << "one read per query, none for the command";
+}
+
+// Reads that fail are tried again, ten times in all; the answer is given
+// up after that, and the next query is read afresh.
+TEST_F(VisaLink, TenReadAttemptsPerQuery) {
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(send("TEST:TIMEOUTS 9"));
+    EXPECT_TRUE(send("MEAS:VOLT?"));
+    EXPECT_EQ(nextAnswer(), voltage) << "the tenth attempt reads it";
+    EXPECT_EQ(instrument.readCalls(), 10);
+
+    EXPECT_TRUE(send("TEST:TIMEOUTS 10"));
+    EXPECT_TRUE(send("MEAS:VOLT?"));
+    ASSERT_TRUE(instrument.waitForReads(20));
+    EXPECT_TRUE(send("*IDN?"));
+    EXPECT_EQ(nextAnswer(), identity) << "the voltage was given up";
+    EXPECT_EQ(instrument.readCalls(), 21);
+}
+
+// The link writes until the instrument has taken everything, and reports
+// what was written even when a write fails part way.
+TEST_F(VisaLink, WritesReportWhatTheInstrumentTook) {
+    struct Case { const char* setUp; bool sent; const char* reported; };
+    const Case cases[] = {
+        {"TEST:CHUNK 2", true, "*IDN?"},
+        {"TEST:WRITELIMIT 0", false, ""},
+        {"TEST:WRITELIMIT 2", false, "*I"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setUp);
+        ASSERT_TRUE(open()); // a new session, with the instrument's defaults
+        EXPECT_TRUE(send(c.setUp));
+        EXPECT_EQ(send("*IDN?"), c.sent);
+        EXPECT_EQ(client.count("visa tx \"" + std::string(c.reported) + "\""), 1);
+        if (!c.sent) {
+            EXPECT_TRUE(send("MEAS:VOLT?"));
+        }
+        EXPECT_EQ(nextAnswer(), c.sent ? identity : voltage);
+        EXPECT_EQ(instrument.readCalls(), 1) << "a failed query starts no read";
+        EXPECT_TRUE(link->close());
+    }
+}
+
+TEST_F(VisaLink, AnInstrumentThatWillNotCloseKeepsTheLinkOpen) {
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(send("TEST:CLOSEFAIL"));
+    client.lines();
+    EXPECT_FALSE(link->close());
+    EXPECT_TRUE(link->isOpen());
+    EXPECT_TRUE(link->isOnline());
+    EXPECT_TRUE(client.lines().empty());
+    EXPECT_TRUE(link->close()) << "the next close succeeds";
+    EXPECT_EQ(instrument.openSessions(), 0);
+}
+
+// Each read here lasts a while, as a real session's timeout does: the link
+// goes without waiting for the remaining attempts, and closes its sessions.
+TEST_F(VisaLink, DestroyingEndsAReadSequenceAndClosesTheSessions) {
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(send("TEST:READDELAY 100"));
+    EXPECT_TRUE(send("SYST:NONE?"));
+    ASSERT_TRUE(instrument.waitForReads(1));
+    link.reset();
+    EXPECT_LT(instrument.readCalls(), 10);
+    EXPECT_EQ(instrument.openSessions(), 0);
+}
+
+} // namespace
