@@ -1,4 +1,4 @@
-// What the TCP and UDP links share: a reader and a writer thread, the stop
+// What the TCP, UDP and RS-232 links share: a reader and a writer thread, the stop
 // signal that ends both, and the queue of blocks the writer sends.
 #pragma once
 

@@ -1,8 +1,10 @@
 #include "links/SerialCreator.h"
 
+#include "links/AsciiCase.h"
 #include "links/LoopBack.h"
 #include "links/PacketSerial.h"
 #include "links/ProcessPipe.h"
+#include "links/RS232.h"
 #include "links/TCP.h"
 #include "links/UDP.h"
 #include "links/VISAComs.h"
@@ -28,33 +30,29 @@ struct LinkKind {
     LinkMaker make; // null while that kind of link is not part of the build
 };
 
+// A packet variant: framing over the link made from its plain name.
+template <const char* innerTypeName>
+std::unique_ptr<ISerial> makePacket(ISerialClient* client) {
+    return std::make_unique<PacketSerial>(client, innerTypeName);
+}
+
+constexpr char rs232Name[] = "rs232";
+constexpr char tcpName[] = "tcp";
+
 // Type names as scripts write them, compared without regard to case, in
-// this order; the first match wins. A packet variant wraps the link made
-// from its plain name, e.g.
-//   [](ISerialClient* client) -> std::unique_ptr<ISerial> {
-//       return std::make_unique<PacketSerial>(client, "tcp"); }
+// this order; the first match wins.
 const LinkKind linkKinds[] = {
-    {"rs232", nullptr},
-    {"rs-232", nullptr},
-    {"rs232pkt", nullptr},
-    {"rs-232pkt", nullptr},
-    {"tcp", make<TCP>},
-    {"tcppkt", [](ISerialClient* client) -> std::unique_ptr<ISerial> {
-         return std::make_unique<PacketSerial>(client, "tcp");
-     }},
+    {rs232Name, make<RS232>},
+    {"rs-232", make<RS232>},
+    {"rs232pkt", makePacket<rs232Name>},
+    {"rs-232pkt", makePacket<rs232Name>},
+    {tcpName, make<TCP>},
+    {"tcppkt", makePacket<tcpName>},
     {"udp", make<UDP>},
     {"visa", make<VISAComs>},
     {"loopback", make<LoopBack>},
     {"process", make<ProcessPipe>},
 };
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Only ASCII letters fold: type names are ASCII, and the locale plays no part.
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return asciiLower(x) == asciiLower(y); });
-}
 
 // The instance lives in a plain pointer rather than a static owner, so that
 // an instance still present at process exit is not destroyed there: ending

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../support/ScriptedLink.h"
+#include "../support/Variants.h"
 #include "links/BigEndian.h"
 #include "links/Encrypt.h"
 #include "links/ISerial.h"
@@ -110,6 +111,13 @@ private:
 inline void setKey(ISerial& link, std::string_view passPhrase) {
     link.setEncryptionKey(reinterpret_cast<const std::uint8_t*>(passPhrase.data()),
                           static_cast<std::uint32_t>(passPhrase.size()));
+}
+
+// Opens the link with these values as the action's parameters.
+inline bool openWith(ISerial& link, const std::vector<Value>& parameters) {
+    std::vector<VARIANT> raw;
+    for (const Value& value : parameters) raw.push_back(value.get());
+    return link.open(static_cast<std::uint32_t>(raw.size()), raw.data());
 }
 
 inline bool sendBytes(ISerial& link, const Bytes& data) {

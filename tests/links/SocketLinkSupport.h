@@ -36,6 +36,9 @@ public:
     }
     void onOnline() override { record([&] { RecordingClient::onOnline(); }); }
     void onOffline() override { record([&] { RecordingClient::onOffline(); }); }
+    void onCommEvent(ISerial* link, CommEvent event) override {
+        record([&] { RecordingClient::onCommEvent(link, event); });
+    }
     void onStatusChanged(ISerial* link) override { record([&] { RecordingClient::onStatusChanged(link); }); }
 
     // What happened since the last take, as RecordingClient gives it.
@@ -99,20 +102,31 @@ inline std::uint16_t freePort() {
 
 inline constexpr std::uint32_t loopbackAddress = 0x7F000001;
 
+// A stop signal that sets itself `patience` after it was made, so that a
+// wait of the test's own cannot outlast the test.
+class GiveUp {
+public:
+    GiveUp() : watchdog_([this] {
+        if (!finished_.waitFor(patience)) signal_.signal();
+    }) {}
+    ~GiveUp() {
+        finished_.signal();
+        watchdog_.joinFor(patience);
+    }
+    GiveUp(const GiveUp&) = delete;
+    GiveUp& operator=(const GiveUp&) = delete;
+    const platform::StopSignal& signal() const { return signal_; }
+
+private:
+    platform::StopSignal signal_;
+    platform::StopSignal finished_;
+    platform::JoinableThread watchdog_; // last: it uses the signals above
+};
+
 // The far end of a connection, driven by the test. Its waits give up
 // `patience` after it was made.
 class Peer {
 public:
-    Peer() : watchdog_([this] {
-        if (!finished_.waitFor(patience)) giveUp_.signal();
-    }) {}
-    ~Peer() {
-        finished_.signal();
-        watchdog_.joinFor(patience);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
     // Listens on `port` of every interface.
     void listen(std::uint16_t port) {
         int error = 0;
@@ -120,14 +134,14 @@ public:
         ASSERT_EQ(listener_.bindAnyAddress(port, true), 0);
         ASSERT_EQ(listener_.listen(1), 0);
     }
-    bool accept() { return listener_.accept(connection_, giveUp_).done(); }
+    bool accept() { return listener_.accept(connection_, giveUp_.signal()).done(); }
     bool connect(std::uint16_t port) {
         int error = 0;
         connection_ = platform::Socket::create(platform::Socket::Kind::Stream, error);
-        return connection_.connect({loopbackAddress, port}, giveUp_).done();
+        return connection_.connect({loopbackAddress, port}, giveUp_.signal()).done();
     }
     void send(const std::string& text) {
-        EXPECT_EQ(connection_.send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), giveUp_).bytes,
+        EXPECT_EQ(connection_.send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), giveUp_.signal()).bytes,
                   text.size());
     }
     // Receives until `length` bytes came, the link shut down, or patience ran out.
@@ -135,7 +149,7 @@ public:
         std::string text;
         std::uint8_t buffer[256];
         while (text.size() < length) {
-            const platform::SocketOutcome got = connection_.receive(buffer, sizeof buffer, giveUp_);
+            const platform::SocketOutcome got = connection_.receive(buffer, sizeof buffer, giveUp_.signal());
             if (!got.done() || got.bytes == 0) break;
             text.append(buffer, buffer + got.bytes);
         }
@@ -144,9 +158,7 @@ public:
     void hangUp() { connection_.close(); }
 
 private:
-    platform::StopSignal giveUp_;
-    platform::StopSignal finished_;
+    GiveUp giveUp_;
     platform::Socket listener_;
     platform::Socket connection_;
-    platform::JoinableThread watchdog_; // last: it uses the signals above
 };

@@ -15,11 +15,7 @@ class TcpLinkTest : public ::testing::Test {
 protected:
     TcpLinkTest() { client.name(&link, "tcp"); }
 
-    bool openWith(std::initializer_list<Value> values) {
-        std::vector<VARIANT> parameters;
-        for (const Value& value : values) parameters.push_back(value.get());
-        return link.open(static_cast<std::uint32_t>(parameters.size()), parameters.data());
-    }
+    bool openWith(std::initializer_list<Value> values) { return ::openWith(link, values); }
     bool openServer() { return openWith({Value(static_cast<int>(port))}); }
     bool openClient() { return openWith({Value("127.0.0.1"), Value(static_cast<int>(port))}); }
     std::string prefix() const { return "tcp status tcp " + std::string(role) + " port " + std::to_string(port); }

@@ -9,12 +9,6 @@
 
 namespace {
 
-bool openWith(ISerial& link, std::initializer_list<Value> values) {
-    std::vector<VARIANT> parameters;
-    for (const Value& value : values) parameters.push_back(value.get());
-    return link.open(static_cast<std::uint32_t>(parameters.size()), parameters.data());
-}
-
 // Blocks written before the reader has bound its socket are dropped:
 // sends probes until one comes back through `receiver`'s client.
 bool waitUntilBound(ISerial& sender, WatchingClient& receiver) {
