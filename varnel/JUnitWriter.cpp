@@ -155,7 +155,8 @@ std::string junitReport(const std::vector<ScriptOutcome>& scripts) {
 std::string junitErrorReport(const std::string& file, int line, const std::string& message) {
     Counts counts;
     counts.tests = counts.errors = 1;
-    const std::string where = file.empty() ? std::string("varnel") : file + (line > 0 ? ":" + std::to_string(line) : "");
+    std::string where = file.empty() ? std::string("varnel") : file;
+    if (!file.empty() && line > 0) where.append(":").append(std::to_string(line));
     const std::string suiteName = file.empty() ? std::string("varnel") : std::filesystem::path(file).filename().string();
     const std::string suite = "  <testsuite name=\"" + xmlEscape(suiteName) + "\" file=\"" + xmlEscape(file) + "\" " +
                               counts.attributes() + " time=\"0.000\">\n    <testcase name=\"" + xmlEscape(where) +

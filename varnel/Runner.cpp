@@ -237,7 +237,7 @@ std::vector<Literal> Runner::resolve(const std::vector<Term>& terms, std::string
             literals.push_back(*literal);
         } else if (const auto* reference = std::get_if<StoredReference>(&term)) {
             for (const ResultValue& value : valuesOf(*reference)) {
-                if (const auto literal = literalOf(value)) literals.push_back(*literal);
+                if (const auto converted = literalOf(value)) literals.push_back(*converted);
                 else problem = "${" + reference->name + "} holds a " + describe(value) + ", which a script cannot pass on";
             }
         } else {
@@ -248,7 +248,7 @@ std::vector<Literal> Runner::resolve(const std::vector<Term>& terms, std::string
                     continue;
                 }
                 const std::vector<ResultValue> values = valuesOf(std::get<StoredReference>(piece));
-                for (std::size_t i = 0; i < values.size(); ++i) text += (i ? " " : "") + valueText(values[i]);
+                for (std::size_t i = 0; i < values.size(); ++i) text.append(i ? " " : "").append(valueText(values[i]));
             }
             literals.emplace_back(std::move(text));
         }

@@ -31,7 +31,10 @@ std::string quoted(const std::string& text) {
             }
         }
     }
-    return "\"" + utf8OrEscaped(out) + "\"";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + temporary.
+    std::string shown = "\"";
+    shown.append(utf8OrEscaped(out)).append("\"");
+    return shown;
 }
 
 // The shortest text that reads back as the same double, laid out as "%g"
