@@ -6,6 +6,7 @@
 #include "platform/native_waitable.h"
 #include "platform/wait_limit.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace platform {
@@ -32,6 +33,10 @@ public:
 
 private:
     NativeWaitable handle_;
+    // Mirrors the native signal, so that testing it costs no system call and
+    // a thread that sees it set also sees what the signalling thread wrote
+    // before (a happens-before edge that thread checkers can follow).
+    std::atomic<bool> signalled_{false};
 };
 
 enum class WaitResult {

@@ -44,6 +44,7 @@ StopSignal::StopSignal() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
 StopSignal::~StopSignal() { close(handle_); }
 
 void StopSignal::signal() {
+    signalled_.store(true, std::memory_order_release);
     const std::uint64_t one = 1;
     // EAGAIN only when the counter is full, and so already set.
     while (write(handle_, &one, sizeof one) < 0 && errno == EINTR) {
@@ -51,17 +52,19 @@ void StopSignal::signal() {
 }
 
 void StopSignal::reset() {
+    signalled_.store(false, std::memory_order_release);
     // Reading takes the counter back to 0; EAGAIN when it already was.
     std::uint64_t count = 0;
     while (read(handle_, &count, sizeof count) < 0 && errno == EINTR) {
     }
 }
 
-bool StopSignal::isSignalled() const { return waitFor(std::chrono::milliseconds(0)); }
+bool StopSignal::isSignalled() const { return signalled_.load(std::memory_order_acquire); }
 
 bool StopSignal::waitFor(std::chrono::milliseconds limit) const {
+    if (isSignalled()) return true;
     pollfd descriptor{handle_, POLLIN, 0};
-    return pollFor(&descriptor, 1, limit) > 0 && (descriptor.revents & POLLIN) != 0;
+    return pollFor(&descriptor, 1, limit) > 0 && (descriptor.revents & POLLIN) != 0 && isSignalled();
 }
 
 WaitResult waitUntilReadyOrStopped(NativeWaitable waitable, const StopSignal& stop, std::chrono::milliseconds limit,
@@ -71,7 +74,7 @@ WaitResult waitUntilReadyOrStopped(NativeWaitable waitable, const StopSignal& st
     const short wanted = readiness == Readiness::Readable ? POLLIN : POLLOUT;
     pollfd descriptors[2] = {{stop.native(), POLLIN, 0}, {waitable, wanted, 0}};
     if (pollFor(descriptors, 2, limit) < 0) return WaitResult::Failed;
-    if (descriptors[0].revents & POLLIN) return WaitResult::Stopped;
+    if ((descriptors[0].revents & POLLIN) && stop.isSignalled()) return WaitResult::Stopped;
     // POLLHUP and POLLERR come without being asked for: the next read or write reports them.
     if (descriptors[1].revents & POLLNVAL) return WaitResult::Failed;
     if (descriptors[1].revents != 0) return WaitResult::Ready;

@@ -24,11 +24,17 @@ StopSignal::StopSignal() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) 
 
 StopSignal::~StopSignal() { CloseHandle(handle_); }
 
-void StopSignal::signal() { SetEvent(handle_); }
+void StopSignal::signal() {
+    signalled_.store(true, std::memory_order_release);
+    SetEvent(handle_);
+}
 
-void StopSignal::reset() { ResetEvent(handle_); }
+void StopSignal::reset() {
+    signalled_.store(false, std::memory_order_release);
+    ResetEvent(handle_);
+}
 
-bool StopSignal::isSignalled() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+bool StopSignal::isSignalled() const { return signalled_.load(std::memory_order_acquire); }
 
 bool StopSignal::waitFor(std::chrono::milliseconds limit) const {
     return WaitForSingleObject(handle_, waitMilliseconds(limit)) == WAIT_OBJECT_0;

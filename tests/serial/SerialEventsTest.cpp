@@ -91,4 +91,22 @@ TEST_F(SerialEvents, AbortAndAClosedLinkEndTheWaitAsATimeout) {
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Timeout waiting for \"ERR\" event"});
 }
 
+// Events of a real RS-232 link, whose port reports them as the system's do.
+TEST(SerialEventsOverRs232, PortEventsReachWaitforEventInTheirFixedOrder) {
+    namespace Line = platform::LineEvent;
+    SerialHarness h;
+    ASSERT_TRUE(h.create({Value("scripted-rs232")}));
+    ASSERT_EQ(h.execute(Open, {Value(3), Value(9600)}).state, Passed);
+    std::thread line([&] {
+        if (h.host.waitFor("Waiting for 'DSR' event with 5 second timeout"))
+            h.serial().port->arrive(Line::RxChar | Line::Dsr | Line::Cts, "x");
+    });
+    EXPECT_EQ(h.execute(WaitforEvent, {Value(5), Value("dsr")}).state, Passed);
+    line.join();
+    // CTS came before DSR and was consumed; RXCHAR, reported last, is still queued.
+    EXPECT_EQ(h.execute(WaitforEvent, {Value(1), Value("RXCHAR")}).state, Passed);
+    EXPECT_EQ(h.peekWithin(5), 'x');
+    EXPECT_EQ(h.execute(WaitforEvent, {Value(0), Value("CTS")}).state, Failed);
+}
+
 } // namespace

@@ -5,9 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace {
+
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
 
 Step only(const char* line) {
     const Script script = parseScript(line, "t.varnel");
@@ -115,4 +124,94 @@ TEST(ScriptParser, RefusesFilesThatHoldNoScript) {
     } catch (const ScriptError& error) {
         EXPECT_NE(std::string(error.what()).find(": is a folder, not a script file"), std::string::npos) << error.what();
     }
+}
+
+TEST(ScriptParser, GroupsStepsIntoSections) {
+    const Script script = parseScript("setup\n a new echo\nend\n# between\ntest \"one\"\n a echo 1\n a echo 2\nend\n"
+                                      "test \"empty\"\nend\nteardown\n a delete\nend\n",
+                                      "t.varnel");
+    EXPECT_TRUE(script.hasTestCases);
+    struct Expected {
+        Section::Kind kind;
+        const char* name;
+        int line;
+        std::size_t first, count;
+    };
+    const Expected expected[] = {{Section::Setup, "setup", 1, 0, 1},
+                                 {Section::Test, "one", 5, 1, 2},
+                                 {Section::Test, "empty", 9, 3, 0},
+                                 {Section::Teardown, "teardown", 11, 3, 1}};
+    ASSERT_EQ(script.sections.size(), std::size(expected));
+    for (std::size_t i = 0; i < script.sections.size(); ++i) {
+        const Section& section = script.sections[i];
+        EXPECT_EQ(section.kind, expected[i].kind) << i;
+        EXPECT_EQ(section.name, expected[i].name) << i;
+        EXPECT_EQ(section.line, expected[i].line) << i;
+        EXPECT_EQ(section.first, expected[i].first) << i;
+        EXPECT_EQ(section.count, expected[i].count) << i;
+    }
+    // Without sections every step is a test of its own; "test" and "end"
+    // stay usable as instance names.
+    const Script plain = parseScript("test new echo\ntest echo 1\nend new echo\n", "t.varnel");
+    EXPECT_FALSE(plain.hasTestCases);
+    ASSERT_EQ(plain.sections.size(), 3u);
+    EXPECT_EQ(plain.sections[2].first, 2u);
+}
+
+TEST(ScriptParser, PutsVariablesIn) {
+    setEnvironment("VARNEL_TEST_ENV", "from env");
+    const Definitions defines = {{"PORT", "5000"}, {"HOST", "localhost"}, {"RATE", "2.5"}, {"ON", "true"},
+                                 {"QUOTED", "\"7\""}, {"EMPTY", ""}};
+    const Script script = parseScript("r = l scanf \"${HOST}:${PORT} $${x}\" ${PORT} ${HOST} ${RATE} ${ON} ${QUOTED} "
+                                      "${EMPTY} \"${env:VARNEL_TEST_ENV}\"\n"
+                                      "l send ${r} ${r[1]} \"v=${r[0]}\\n\" expect [${r[0]} \"${HOST}\\t\"]\n",
+                                      "t.varnel", defines);
+    const Step& first = script.steps[0];
+    EXPECT_EQ(first.storeAs, "r");
+    const std::vector<Term> parameters = {Literal(std::string("localhost:5000 ${x}")), Literal(std::int32_t{5000}),
+                                          Literal(std::string("localhost")), Literal(2.5), Literal(true),
+                                          Literal(std::string("7")), Literal(std::string()),
+                                          Literal(std::string("from env"))};
+    EXPECT_EQ(first.parameters, parameters);
+    const Step& second = script.steps[1];
+    TextTemplate text;
+    text.pieces = {std::string("v="), StoredReference{"r", 0}, std::string("\\n")}; // a parameter's escapes stay
+    EXPECT_EQ(second.parameters, (std::vector<Term>{StoredReference{"r", std::nullopt}, StoredReference{"r", 1}, text}));
+    EXPECT_EQ(*second.expectedValues, (std::vector<Term>{StoredReference{"r", 0}, Literal(std::string("localhost\t"))}));
+}
+
+// Each mistake with sections and variables names its line.
+TEST(ScriptParser, RefusesBadSectionsAndVariables) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"test\nend", "s.varnel:1: a test case needs a name: test \"NAME\""},
+        {"test \"\"\nend", "s.varnel:1: a test case needs a name: test \"NAME\""},
+        {"test \"a\"\ntest \"b\"\nend", "s.varnel:2: 'test' inside the section 'a' of line 1 (end that one first with 'end')"},
+        {"\ntest \"a\"\n l send 1", "s.varnel:2: the section 'a' has no 'end'"},
+        {"end", "s.varnel:1: 'end' without a section to end"},
+        {"test \"a\"\nend\nsetup\nend", "s.varnel:3: the setup must come before the test cases and the teardown"},
+        {"teardown\nend\ntest \"a\"\nend", "s.varnel:3: test cases must come before the teardown"},
+        {"test \"a\"\nend\ntest \"a\"\nend", "s.varnel:3: a second test case named 'a' (the first is on line 1)"},
+        {"l new echo\ntest \"a\"\nend", "s.varnel:1: a step outside setup, test and teardown (in a script with test cases every step belongs to one)"},
+        {"l send ${nope}", "s.varnel:1: undefined variable ${nope} (give it with --define nope=VALUE, or store a step's results: nope = INSTANCE ACTION ...)"},
+        {"l send ${r}\nr = l scanf \"%d\"", "s.varnel:1: ${r} is used before line 2 stores it"},
+        {"l send ${env:VARNEL_SURELY_UNSET}", "s.varnel:1: the environment variable VARNEL_SURELY_UNSET is not set (used as ${env:VARNEL_SURELY_UNSET})"},
+        {"l send ${PORT[0]}", "s.varnel:1: ${PORT[0]}: a value given with --define has no elements"},
+        {"r = l scanf\nl send ${r[x]}", "s.varnel:2: '${r[x]}' is not a variable: write ${NAME} or ${NAME[INDEX]}, INDEX from 0"},
+        {"l send x${PORT}", "s.varnel:1: a variable in a bare word must stand alone (put texts in quotes: \"...${...}...\")"},
+        {"l send \"${PORT\"", "s.varnel:1: unterminated ${ in a quoted text (a closing } is missing)"},
+        {"PORT = l scanf", "s.varnel:1: 'PORT' is already given with --define"},
+        {"r = l new echo", "s.varnel:1: only an action's result values can be stored ('new' gives none)"},
+        {R"(l scanf expect ["\x4"])", "s.varnel:1: \\x needs two hexadecimal digits in an expected text (\\x02)"},
+    };
+    for (const auto& [script, message] : cases) {
+        try {
+            parseScript(script, "s.varnel", {{"PORT", "1"}});
+            ADD_FAILURE() << "accepted: " << script;
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
+    }
+    // Decoded \xNN in an expected text: any byte, the NUL byte included.
+    const Script bytes = parseScript(R"(l scanf expect ["\x00\x7f\xFFz"])", "s.varnel");
+    EXPECT_EQ(*bytes.steps[0].expectedValues, (std::vector<Term>{Literal(std::string("\0\x7f\xff" "z", 4))}));
 }
