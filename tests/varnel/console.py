@@ -4,20 +4,24 @@ steps, a stored value used by a later line, a refused section line, Ctrl-C
 during a long waitfor (the prompt comes back), Ctrl-C at the idle prompt, and
 end of input (Ctrl-D) with exit status 0. Every wait is bounded.
 
-Usage: console.py VARNEL PLUGIN
+Usage: console.py VARNEL PLUGIN edit|plain
+With libedit ("edit") the prompt shows before the terminal leaves canonical
+mode, and a Ctrl-D typed in between would reach libedit as a NUL byte; so
+each key waits until the terminal is in libedit's mode, as a person's would.
 """
 import os
 import pty
 import re
 import select
 import sys
+import termios
 import time
 
 LIMIT = 20  # seconds for each expected output
 
 
 def main():
-    host, plugin = sys.argv[1], sys.argv[2]
+    host, plugin, editing = sys.argv[1], sys.argv[2], sys.argv[3] == "edit"
     pid, fd = pty.fork()
     if pid == 0:
         os.execv(host, [host, "console", "--no-time", "--plugin", plugin])
@@ -51,8 +55,16 @@ def main():
         os.waitpid(pid, 0)
         sys.exit(1)
 
-    def type_line(text):
+    def at_prompt():
         expect(r"varnel> ")
+        deadline = time.monotonic() + LIMIT
+        while editing and termios.tcgetattr(fd)[3] & termios.ICANON:
+            if time.monotonic() > deadline:
+                fail("the prompt never switched the terminal to line editing")
+            time.sleep(0.01)
+
+    def type_line(text):
+        at_prompt()
         os.write(fd, text.encode() + b"\r")
 
     type_line('link new serial "loopback"')
@@ -71,11 +83,11 @@ def main():
     expect(r"link waitfor: 2\d s left")  # the status line on a terminal
     os.write(fd, b"\x03")  # Ctrl-C: aborts the waiting step
     expect(r"aborted  NOT AS EXPECTED")
-    expect(r"varnel> ")
+    at_prompt()
     os.write(fd, b"\x03")  # Ctrl-C at the prompt: a new prompt
     type_line("link clearReceiveQueue")
     expect(r"passed\r?\n")
-    expect(r"varnel> ")
+    at_prompt()
     os.write(fd, b"\x04")  # end of input
     deadline = time.monotonic() + LIMIT
     while True:
