@@ -17,6 +17,9 @@ public:
     InterruptWatch(std::function<void()> onInterrupt, std::string quitLine, int quitStatus);
     // Restores the previous handling; no callback runs after this returns.
     ~InterruptWatch();
+    // Counts the next Ctrl-C as a first one again: an interactive program
+    // calls it once an interrupt has been dealt with.
+    void rearm();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 };

@@ -3,7 +3,8 @@
 # and something is missing. As another user it only reports what is missing.
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
-  googletest libgtest-dev libgmock-dev libbenchmark-dev nettle-dev pkg-config libcli11-dev nlohmann-json3-dev socat python3"
+  googletest libgtest-dev libgmock-dev libbenchmark-dev nettle-dev pkg-config libcli11-dev nlohmann-json3-dev socat python3
+  libedit-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -84,13 +84,38 @@ void LogPrinter::log(const std::string& instance, ULONG level, std::string_view 
     recent.push_back(line);
     if (recent.size() > recentLineCount) recent.pop_front();
     if (recording_) recorded_.push_back(std::move(line));
-    if (levelRank(level) >= lowestRank_) out_ << format(showTime_ ? time : std::string(), instance, level, text) << '\n'
+    if (levelRank(level) < lowestRank_) return;
+    eraseStatus();
+    out_ << format(showTime_ ? time : std::string(), instance, level, text) << '\n'
                                               << std::flush;
 }
 
 void LogPrinter::print(const std::string& text) {
     std::lock_guard guard(lock_);
+    eraseStatus();
     out_ << text << '\n' << std::flush;
+}
+
+// The status is overwritten with spaces rather than cleared with an escape
+// sequence, so that every console shows it the same, Windows' included.
+void LogPrinter::eraseStatus() {
+    if (statusWidth_ == 0) return;
+    out_ << '\r' << std::string(statusWidth_, ' ') << '\r';
+    statusWidth_ = 0;
+}
+
+void LogPrinter::showStatus(const std::string& text) {
+    std::lock_guard guard(lock_);
+    if (!statusOn_) return;
+    eraseStatus();
+    out_ << text << std::flush;
+    statusWidth_ = text.size();
+}
+
+void LogPrinter::clearStatus() {
+    std::lock_guard guard(lock_);
+    eraseStatus();
+    out_ << std::flush;
 }
 
 std::vector<std::string> LogPrinter::recentLines(const std::string& instance) {

@@ -46,6 +46,13 @@ public:
     void startRecording();
     std::vector<std::string> takeRecorded();
 
+    // A one-line status ("link waitfor: 12 s left") that the next line
+    // printed replaces; only when status lines are on (on a terminal).
+    void enableStatus() { statusOn_ = true; }
+    bool showsStatus() const { return statusOn_; }
+    void showStatus(const std::string& text);
+    void clearStatus();
+
     // The form a log line is printed in (without the time when showTime is off).
     static std::string format(const std::string& time, const std::string& instance, ULONG level,
                               std::string_view text);
@@ -56,6 +63,9 @@ private:
     int lowestRank_;
     bool showTime_;
     bool recording_ = false;
+    bool statusOn_ = false;
+    std::size_t statusWidth_ = 0; // of the status on screen; 0 when none
+    void eraseStatus();           // with lock_ held
     std::vector<std::string> recorded_;
     std::map<std::string, std::deque<std::string>> recent_;
 };

@@ -133,48 +133,50 @@ std::string expectationText(const Step& step) {
 }
 
 void Runner::check(const Script& script) const {
-    const std::string file = script.file.generic_string();
-    struct Known {
-        const TesterInfo* tester;
-        int madeOn;
-        int deletedOn;
-    };
     std::map<std::string, Known> instances;
-    for (const auto& step : script.steps) {
-        const auto fail = [&](const std::string& message) { throw ScriptError(file, step.line, message); };
-        auto found = instances.find(step.instance);
-        if (step.kind == StepKind::New) {
-            if (found != instances.end() && found->second.deletedOn == 0)
-                fail("tester instance '" + step.instance + "' already exists (made on line " +
-                     std::to_string(found->second.madeOn) + ")");
-            const TesterInfo* tester = plugin_.find(step.testerName);
-            if (!tester) {
-                std::string offered;
-                for (const auto& info : plugin_.testers()) offered += (offered.empty() ? "" : ", ") + info.name;
-                fail("unknown tester '" + step.testerName + "' (the plug-in offers: " +
-                     (offered.empty() ? "none" : offered) + ")");
-            }
-            instances[step.instance] = {tester, step.line, 0};
-            continue;
+    for (const auto& step : script.steps) checkStep(script.file.generic_string(), step, instances);
+}
+
+void Runner::checkStep(const std::string& file, const Step& step, std::map<std::string, Known>& instances) const {
+    const auto fail = [&](const std::string& message) { throw ScriptError(file, step.line, message); };
+    auto found = instances.find(step.instance);
+    if (step.kind == StepKind::New) {
+        if (found != instances.end() && found->second.deletedOn == 0)
+            fail("tester instance '" + step.instance + "' already exists" +
+                 (found->second.madeOn ? " (made on line " + std::to_string(found->second.madeOn) + ")"
+                                       : std::string(" (delete it first: " + step.instance + " delete)")));
+        const TesterInfo* tester = plugin_.find(step.testerName);
+        if (!tester) {
+            std::string offered;
+            for (const auto& info : plugin_.testers()) offered += (offered.empty() ? "" : ", ") + info.name;
+            fail("unknown tester '" + step.testerName + "' (the plug-in offers: " +
+                 (offered.empty() ? "none" : offered) + ")");
         }
-        if (found == instances.end())
-            fail("unknown tester instance '" + step.instance + "' (make it first: " + step.instance +
-                 " new TESTER ...)");
-        if (found->second.deletedOn != 0)
-            fail("tester instance '" + step.instance + "' was deleted on line " +
-                 std::to_string(found->second.deletedOn));
-        if (step.kind == StepKind::Delete) {
-            found->second.deletedOn = step.line;
-            continue;
-        }
-        const TesterInfo& tester = *found->second.tester;
-        if (tester.actionIndex(step.action) < 0)
-            fail("unknown action '" + step.action + "' for tester '" + tester.name + "' (its actions: " +
-                 actionList(tester) + ")");
+        instances[step.instance] = {tester, step.line, 0};
+        return;
     }
+    if (found == instances.end())
+        fail("unknown tester instance '" + step.instance + "' (make it first: " + step.instance +
+             " new TESTER ...)");
+    if (found->second.deletedOn != 0)
+        fail("tester instance '" + step.instance + "' was deleted on line " + std::to_string(found->second.deletedOn));
+    if (step.kind == StepKind::Delete) {
+        found->second.deletedOn = step.line;
+        return;
+    }
+    const TesterInfo& tester = *found->second.tester;
+    if (tester.actionIndex(step.action) < 0)
+        fail("unknown action '" + step.action + "' for tester '" + tester.name + "' (its actions: " +
+             actionList(tester) + ")");
+}
+
+Runner::Runner(const Plugin& plugin, LogPrinter& printer, bool failFast)
+    : plugin_(plugin), printer_(printer), failFast_(failFast) {
+    if (printer.showsStatus()) progress_ = std::make_unique<Progress>(printer);
 }
 
 Runner::~Runner() {
+    deleteAll(kept_);
     {
         std::lock_guard guard(runningLock_);
         stopping_ = true;
@@ -206,8 +208,13 @@ void Runner::keepAborting() {
     std::unique_lock lock(runningLock_);
     while (!stopping_) {
         wakeAborter_.wait_for(lock, std::chrono::milliseconds(100));
-        if (running_ && !stopping_) running_->Abort();
+        if (running_ && interrupted_ && !stopping_) running_->Abort();
     }
+}
+
+void Runner::clearInterrupt() {
+    std::lock_guard guard(runningLock_);
+    interrupted_ = false;
 }
 
 const std::vector<ResultValue>* Runner::stored(const std::string& name) const {
@@ -330,10 +337,13 @@ void Runner::runResolvedStep(const Step& step, const std::vector<Literal>& param
         SafeArray array = variantArray(parameters);
         SafeArray results;
         ULONG state = static_cast<ULONG>(ActionResult::Error);
+        if (progress_)
+            progress_->begin(step.instance, step.action, leadingTimeout(instance->tester->actions[index], parameters));
         setRunning(instance->object.get());
         const HRESULT hr =
             instance->object->ExecuteAction(static_cast<ULONG>(index), array.get(), results.put(), &state);
         setRunning(nullptr);
+        if (progress_) progress_->end();
         if (FAILED(hr)) failure = "ExecuteAction failed (" + hresultText(hr) + ")";
         else outcome.state = static_cast<ActionResult>(state);
         outcome.values = resultValues(results.get());
@@ -341,6 +351,21 @@ void Runner::runResolvedStep(const Step& step, const std::vector<Literal>& param
 }
 
 ScriptOutcome Runner::run(const Script& script) {
+    std::vector<Instance> instances;
+    ScriptOutcome outcome = runScript(script, instances);
+    // Testers the script left alive are deleted as the host does at the end.
+    deleteAll(instances);
+    return outcome;
+}
+
+ScriptOutcome Runner::runKeeping(const Script& script) {
+    deleteAll(kept_);
+    ScriptOutcome outcome = runScript(script, kept_);
+    deleteFailedNew(kept_);
+    return outcome;
+}
+
+ScriptOutcome Runner::runScript(const Script& script, std::vector<Instance>& instances) {
     using Clock = std::chrono::steady_clock;
     const auto scriptStart = Clock::now();
     ScriptOutcome outcome;
@@ -350,23 +375,82 @@ ScriptOutcome Runner::run(const Script& script) {
     printer_.print("=== " + script.file.generic_string());
     stored_.clear();
 
-    std::vector<Instance> instances;
     bool setupFailed = false;
     for (const Section& section : script.sections) runSection(script, section, instances, outcome, setupFailed);
-    // Testers the script left alive are deleted as the host does at the end.
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - scriptStart).count();
+    return outcome;
+}
+
+StepOutcome Runner::runKept(const Step& step, const std::filesystem::path& directory) {
+    std::map<std::string, Known> known;
+    for (const Instance& instance : kept_) known[instance.name] = {instance.tester, 0, 0}; // lines of no file
+    checkStep("console", step, known);
+    StepOutcome result;
+    result.step = &step;
+    runReported(step, kept_, directory, result);
+    deleteFailedNew(kept_);
+    return result;
+}
+
+void Runner::deleteKept() { deleteAll(kept_); }
+
+std::vector<std::string> Runner::keptTesters() const {
+    std::vector<std::string> names;
+    for (const Instance& instance : kept_) names.push_back(instance.name + " (" + instance.tester->name + ")");
+    return names;
+}
+
+void Runner::deleteAll(std::vector<Instance>& instances) {
     for (auto& instance : instances) {
         if (!instance.object) continue;
         VARIANT_BOOL ok = VARIANT_FALSE;
         instance.object->Delete(&ok);
     }
     instances.clear();
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - scriptStart).count();
-    return outcome;
+}
+
+// A console user retries a "new" that was not as expected under the same name.
+void Runner::deleteFailedNew(std::vector<Instance>& instances) {
+    std::vector<Instance> failed;
+    for (auto& instance : instances)
+        if (instance.failedNewLine != 0 || !instance.object) failed.push_back(std::move(instance));
+    std::erase_if(instances, [](const Instance& i) { return i.failedNewLine != 0 || !i.object; });
+    deleteAll(failed);
+}
+
+void Runner::runReported(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
+                         StepOutcome& result) {
+    using Clock = std::chrono::steady_clock;
+    const auto stepStart = Clock::now();
+    printer_.startRecording();
+    try {
+        runStep(step, instances, directory, result);
+    } catch (const std::bad_alloc&) {
+        result.ran = true;
+        result.problem = "out of memory";
+    }
+    result.log = printer_.takeRecorded();
+    result.seconds = std::chrono::duration<double>(Clock::now() - stepStart).count();
+    if (!result.ran) {
+        printer_.print("    not run: " + result.notRunReason);
+        return;
+    }
+    std::string line = "    " + std::string(stateName(result.state));
+    if (!result.values.empty()) line += " [" + describe(result.values) + "]";
+    if (!result.met) line += "  NOT AS EXPECTED: " + result.problem;
+    printer_.print(line);
+    if (result.met) return;
+    // What the device actually sent is in the instance's last lines: shown
+    // here when --level hid some, and kept for the report.
+    result.context = printer_.recentLines(step.instance);
+    if (!result.context.empty() && !printer_.showsEverything()) {
+        printer_.print("    last log lines of '" + step.instance + "':");
+        for (const auto& recent : result.context) printer_.print("      " + recent);
+    }
 }
 
 void Runner::runSection(const Script& script, const Section& section, std::vector<Instance>& instances,
                         ScriptOutcome& outcome, bool& setupFailed) {
-    using Clock = std::chrono::steady_clock;
     const std::string file = script.file.generic_string();
     const std::filesystem::path directory = std::filesystem::absolute(script.file).parent_path();
     const bool isTest = section.kind == Section::Test;
@@ -396,34 +480,8 @@ void Runner::runSection(const Script& script, const Section& section, std::vecto
             continue;
         }
         printer_.print("--- " + file + ":" + std::to_string(step.line) + ": " + stepText(step) + expectationText(step));
-        const auto stepStart = Clock::now();
-        printer_.startRecording();
-        try {
-            runStep(step, instances, directory, result);
-        } catch (const std::bad_alloc&) {
-            result.ran = true;
-            result.problem = "out of memory";
-        }
-        result.log = printer_.takeRecorded();
-        result.seconds = std::chrono::duration<double>(Clock::now() - stepStart).count();
-        if (!result.ran) {
-            printer_.print("    not run: " + result.notRunReason);
-            continue;
-        }
-        std::string line = "    " + std::string(stateName(result.state));
-        if (!result.values.empty()) line += " [" + describe(result.values) + "]";
-        if (!result.met) line += "  NOT AS EXPECTED: " + result.problem;
-        printer_.print(line);
-        if (!result.met) {
-            failedLine = step.line;
-            // What the device actually sent is in the instance's last lines:
-            // shown here when --level hid some, and kept for the report.
-            result.context = printer_.recentLines(step.instance);
-            if (!result.context.empty() && !printer_.showsEverything()) {
-                printer_.print("    last log lines of '" + step.instance + "':");
-                for (const auto& recent : result.context) printer_.print("      " + recent);
-            }
-        }
+        runReported(step, instances, directory, result);
+        if (result.ran && !result.met) failedLine = step.line;
     }
     if (failedLine != 0 && section.kind == Section::Setup) setupFailed = true;
     if (failedLine != 0 && isTest && failFast_) stoppedEarly_ = true;

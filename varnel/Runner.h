@@ -6,6 +6,7 @@
 
 #include "varnel/LogPrinter.h"
 #include "varnel/Plugin.h"
+#include "varnel/Progress.h"
 #include "varnel/Script.h"
 #include "varnel/Values.h"
 
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -58,8 +60,8 @@ class Runner {
 public:
     // With `failFast`, the first test case that fails ends the run (the
     // teardown still runs).
-    Runner(const Plugin& plugin, LogPrinter& printer, bool failFast = false)
-        : plugin_(plugin), printer_(printer), failFast_(failFast) {}
+    // A printer that shows status lines gets one for each waiting action.
+    Runner(const Plugin& plugin, LogPrinter& printer, bool failFast = false);
     ~Runner();
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
@@ -69,6 +71,19 @@ public:
     void check(const Script& script) const;
 
     ScriptOutcome run(const Script& script);
+
+    // The console's way: a script whose testers and stored values stay for
+    // single steps run after it, until deleteKept. A kept tester whose "new"
+    // was not as expected is deleted at once.
+    ScriptOutcome runKeeping(const Script& script);
+    // Checks one step against the kept testers (a ScriptError names what
+    // is unknown), runs it in the folder given and keeps what it makes.
+    StepOutcome runKept(const Step& step, const std::filesystem::path& directory);
+    void deleteKept();
+    // "link (serial)" for each kept tester.
+    std::vector<std::string> keptTesters() const;
+    // Lets the next step run after an interrupt.
+    void clearInterrupt();
 
     // The user's interrupt: aborts the running action and runs no further
     // steps. Callable from any thread. A tester's action clears its abort
@@ -85,6 +100,20 @@ public:
 
 private:
     struct Instance;
+    struct Known {
+        const TesterInfo* tester;
+        int madeOn;
+        int deletedOn;
+    };
+
+    void checkStep(const std::string& file, const Step& step, std::map<std::string, Known>& instances) const;
+    ScriptOutcome runScript(const Script& script, std::vector<Instance>& instances);
+    // Runs a step and prints its result (and, when not as expected, the
+    // instance's last lines).
+    void runReported(const Step& step, std::vector<Instance>& instances, const std::filesystem::path& directory,
+                     StepOutcome& result);
+    static void deleteAll(std::vector<Instance>& instances);
+    void deleteFailedNew(std::vector<Instance>& instances);
 
     void runSection(const Script& script, const Section& section, std::vector<Instance>& instances,
                     ScriptOutcome& outcome, bool& setupFailed);
@@ -110,4 +139,6 @@ private:
     bool stopping_ = false;          // guarded by runningLock_
     std::condition_variable wakeAborter_;
     std::thread aborter_;            // started by the first interrupt
+    std::unique_ptr<Progress> progress_; // on a terminal only
+    std::vector<Instance> kept_;         // the console's testers
 };

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -118,6 +119,25 @@ Script parseScript(std::string_view text, const std::filesystem::path& fileName,
 // Reads and parses a script file; a file that cannot be read, or that holds
 // no step at all, is a ScriptError.
 Script readScript(const std::filesystem::path& file, const Definitions& definitions = {});
+
+// Steps typed one line at a time (the console): a line is one step or
+// nothing, and what a step stores later lines may use.
+class TypedLines {
+public:
+    explicit TypedLines(Definitions definitions) : definitions_(std::move(definitions)) {}
+
+    // The step on the next line, or none for a blank or comment line. A bad
+    // step, or a section line, is a ScriptError naming "console" and the
+    // line's number.
+    std::optional<Step> parse(std::string_view line);
+    // A name an earlier script stored values under.
+    void knowStored(const std::string& name) { storedOn_.emplace(name, 0); }
+
+private:
+    Definitions definitions_;
+    std::map<std::string, int> storedOn_;
+    int count_ = 0; // lines so far
+};
 
 // The result state's name as scripts write it ("passed", ...), and back.
 std::string_view stateName(ActionResult state);

@@ -539,6 +539,19 @@ Script parseScript(std::string_view text, const std::filesystem::path& fileName,
     return script;
 }
 
+std::optional<Step> TypedLines::parse(std::string_view text) {
+    const int number = ++count_;
+    VariableScope scope{definitions_, storedOn_, {}};
+    LineParser line(text, "console", number, scope);
+    if (line.empty()) return std::nullopt;
+    if (const auto word = line.sectionWord())
+        throw ScriptError("console", number,
+                          "'" + *word + "' opens or ends a section of a script file; type steps one at a time here");
+    Step step = line.step();
+    storedOn_ = std::move(scope.storedOn);
+    return step;
+}
+
 Script readScript(const std::filesystem::path& file, const Definitions& definitions) {
     // A folder opens like a file on some systems and reads as nothing.
     std::error_code error;

@@ -1,14 +1,17 @@
 // varnel: runs test scripts against the Varnel plug-in without the Quillon
-// host, the way that host drives testers, and lists the testers' actions
-// with their help.
+// host, the way that host drives testers, one after another or several at
+// once (-j); runs steps typed at a prompt (varnel console); and lists the
+// testers' actions with their help.
 //
 // Exit status: 0 when every step met its expectation, 1 when one did not
 // (or the run was interrupted or timed out), 2 for bad input: a script that
 // cannot be read or run, a bad option, or a plug-in that cannot be loaded.
+#include "varnel/Console.h"
 #include "varnel/JUnitWriter.h"
 #include "varnel/LogPrinter.h"
 #include "varnel/Plugin.h"
 #include "varnel/Runner.h"
+#include "varnel/Terminal.h"
 #include "varnel/ValueParser.h"
 #include "varnel/Watchdog.h"
 #include "platform/interrupt.h"
@@ -16,11 +19,19 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -40,6 +51,20 @@ struct Options {
     std::vector<std::string> defines;
     bool failFast = false;
     double timeoutSeconds = 0; // 0: no limit
+    int jobs = 1;              // scripts run at once
+    bool noProgress = false;
+    bool console = false;
+    std::string consoleScript; // run before the typed steps
+};
+
+// A script run beside others: its own runner and testers, its output kept
+// until it ends so that it prints in one piece.
+struct ScriptJob {
+    ScriptJob(const Plugin& plugin, int lowestRank, bool showTime, bool failFast)
+        : printer(output, lowestRank, showTime), runner(plugin, printer, failFast) {}
+    std::ostringstream output;
+    LogPrinter printer;
+    Runner runner;
 };
 
 // --define NAME=VALUE, each checked.
@@ -133,13 +158,51 @@ void printSummary(LogPrinter& printer, const std::vector<ScriptOutcome>& outcome
     printer.print(notMet == 0 && notRun == 0 && ending.empty() ? "PASSED" : "FAILED");
 }
 
+// Runs script i with jobs[i], up to `atOnce` at a time; each one's output is
+// printed whole when it ends.
+void runAtOnce(const std::vector<Script>& scripts, std::vector<std::unique_ptr<ScriptJob>>& jobs, std::size_t atOnce,
+               LogPrinter& printer, std::vector<ScriptOutcome>& outcomes) {
+    std::atomic<std::size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        try {
+            const ComRuntime com; // this thread's
+            for (std::size_t i = next++; i < scripts.size(); i = next++) {
+                outcomes[i] = jobs[i]->runner.run(scripts[i]);
+                std::string text = jobs[i]->output.str();
+                if (!text.empty() && text.back() == '\n') text.pop_back();
+                printer.print(text);
+            }
+        } catch (...) {
+            const std::lock_guard guard(failureLock);
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < std::min(atOnce, scripts.size()); ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer at once
+        }
+    }
+    if (workers.empty()) work();
+    for (auto& worker : workers) worker.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
 int run(const Options& options) {
     const auto lowestRank = rankFromName(options.level);
     if (!lowestRank) {
         std::cerr << "varnel: unknown log level '" << options.level << "' (trace, info, warning, error or none)\n";
         return exitBadInput;
     }
-    if (!options.list && options.scripts.empty()) {
+    if (options.jobs < 1) {
+        std::cerr << "varnel: -j needs a number of scripts to run at once of 1 or more, got " << options.jobs << "\n";
+        return exitBadInput;
+    }
+    if (!options.list && !options.console && options.scripts.empty()) {
         std::cerr << "varnel: no script given (see varnel --help)\n";
         return exitBadInput;
     }
@@ -158,8 +221,30 @@ int run(const Options& options) {
     }
 
     LogPrinter printer(std::cout, *lowestRank, !options.noTime);
-    Runner runner(plugin, printer, options.failFast);
-    for (const auto& script : scripts) runner.check(script);
+    // A status line on a terminal only, never in files, pipes or CI logs;
+    // scripts run at once print when each ends, so no status there either.
+    if (standardOutputIsTerminal() && !options.noProgress && options.jobs == 1) printer.enableStatus();
+    if (options.console) {
+        Runner runner(plugin, printer, options.failFast);
+        std::optional<Script> setup;
+        if (!options.consoleScript.empty()) {
+            setup = readScript(options.consoleScript, definitions);
+            runner.check(*setup);
+        }
+        return runConsole(plugin, runner, printer, definitions, setup ? &*setup : nullptr);
+    }
+    std::vector<std::unique_ptr<ScriptJob>> jobs;
+    std::vector<Runner*> runners;
+    std::optional<Runner> single;
+    if (options.jobs == 1) {
+        runners.push_back(&single.emplace(plugin, printer, options.failFast));
+    } else {
+        for (std::size_t i = 0; i < scripts.size(); ++i) {
+            jobs.push_back(std::make_unique<ScriptJob>(plugin, *lowestRank, !options.noTime, options.failFast));
+            runners.push_back(&jobs.back()->runner);
+        }
+    }
+    for (const auto& script : scripts) runners.front()->check(script);
 
     // A report that cannot be written is found out before anything runs.
     std::ofstream report;
@@ -171,10 +256,13 @@ int run(const Options& options) {
         }
     }
 
+    const auto interruptAll = [&runners] {
+        for (Runner* runner : runners) runner->interrupt();
+    };
     platform::InterruptWatch watch(
         [&] {
             printer.print("Interrupted: aborting the running action (press Ctrl-C again to quit)");
-            runner.interrupt();
+            interruptAll();
         },
         "Interrupted again: quitting\n", exitQuit);
 
@@ -184,9 +272,9 @@ int run(const Options& options) {
         std::snprintf(limit, sizeof limit, "%g", options.timeoutSeconds);
         watchdog.emplace(
             std::chrono::milliseconds(static_cast<std::int64_t>(options.timeoutSeconds * 1000)),
-            [&printer, &runner, limit = std::string(limit)] {
+            [&printer, &interruptAll, limit = std::string(limit)] {
                 printer.print("Timed out: the run took more than " + limit + " s (--timeout); aborting the running action");
-                runner.interrupt();
+                interruptAll();
             },
             [&printer] {
                 printer.print("The run did not end in the " + std::to_string(Watchdog::grace.count()) +
@@ -196,14 +284,23 @@ int run(const Options& options) {
             });
     }
 
-    std::vector<ScriptOutcome> outcomes;
-    for (const auto& script : scripts) outcomes.push_back(runner.run(script));
+    std::vector<ScriptOutcome> outcomes(scripts.size());
+    if (single) {
+        for (std::size_t i = 0; i < scripts.size(); ++i) outcomes[i] = single->run(scripts[i]);
+    } else {
+        runAtOnce(scripts, jobs, static_cast<std::size_t>(options.jobs), printer, outcomes);
+    }
     const bool timedOut = watchdog && watchdog->fired();
     watchdog.reset();
-    const std::string ending = timedOut                 ? " (timed out)"
-                               : runner.interrupted()   ? " (interrupted)"
-                               : runner.stoppedEarly()  ? " (stopped at the first failing test case)"
-                                                        : "";
+    bool interrupted = false, stoppedEarly = false;
+    for (const Runner* runner : runners) {
+        interrupted = interrupted || runner->interrupted();
+        stoppedEarly = stoppedEarly || runner->stoppedEarly();
+    }
+    const std::string ending = timedOut       ? " (timed out)"
+                               : interrupted  ? " (interrupted)"
+                               : stoppedEarly ? " (stopped at the first failing test case)"
+                                              : "";
     printSummary(printer, outcomes, ending);
 
     if (report.is_open()) {
@@ -214,7 +311,7 @@ int run(const Options& options) {
             return exitBadInput;
         }
     }
-    if (runner.interrupted()) return exitNotMet;
+    if (interrupted) return exitNotMet;
     for (const auto& outcome : outcomes)
         if (!outcome.allMet()) return exitNotMet;
     return exitMet;
@@ -254,9 +351,17 @@ int main(int argc, char** argv) {
                                                                   : "needs a number of seconds above 0, got " + text;
             },
             "SECONDS"));
+    app.add_option("-j,--jobs", options.jobs, "Run up to N scripts at once, each with its own testers")
+        ->type_name("N");
+    app.add_flag("--no-progress", options.noProgress, "No status line for a waiting step, even on a terminal");
+    CLI::App* console = app.add_subcommand("console", "Type steps at a prompt and run each at once");
+    console->add_option("script", options.consoleScript, "A script to run first; its testers stay")
+        ->type_name("SCRIPT");
+    console->fallthrough();
     app.set_version_flag("--version", "varnel 5.0");
     try {
         app.parse(argc, argv);
+        options.console = console->parsed();
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? exitMet : exitBadInput;

@@ -102,4 +102,6 @@ InterruptWatch::~InterruptWatch() {
     activeWatch.reset();
 }
 
+void InterruptWatch::rearm() { interruptCount = 0; }
+
 } // namespace platform

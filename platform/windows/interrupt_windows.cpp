@@ -59,4 +59,6 @@ InterruptWatch::~InterruptWatch() {
     activeCallback = nullptr;
 }
 
+void InterruptWatch::rearm() { interruptCount = 0; }
+
 } // namespace platform

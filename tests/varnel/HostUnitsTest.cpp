@@ -1,7 +1,9 @@
 // Our host's smaller units: matching and showing values, log lines and their
-// filter, the JUnit report, the value parser and its COM class.
+// filter and status line, the JUnit report, the value parser and its COM
+// class, the waiting step's progress and the console's typed lines.
 #include "varnel/JUnitWriter.h"
 #include "varnel/LogPrinter.h"
+#include "varnel/Progress.h"
 #include "varnel/ValueParser.h"
 #include "varnel/Values.h"
 #include "platform/text.h"
@@ -148,4 +150,42 @@ TEST(ValueParser, IsSuppliedThroughItsClassIdentifierWhileRegistered) {
         parser->Release();
     }
     EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
+}
+
+TEST(LogPrinter, NextLineReplacesTheStatusWhereStatusIsOn) {
+    std::ostringstream terminal, pipe;
+    LogPrinter onTerminal(terminal, 0, false), inPipe(pipe, 0, false);
+    onTerminal.enableStatus();
+    for (LogPrinter* printer : {&onTerminal, &inPipe}) {
+        printer->showStatus("t wait: 3 s");
+        printer->print("next");
+    }
+    EXPECT_EQ(terminal.str(), "t wait: 3 s\r           \rnext\n");
+    EXPECT_EQ(pipe.str(), "next\n");
+}
+
+TEST(Progress, CountsDownALeadingTimeoutElseUp) {
+    const ActionHelp waitfor{"waitfor", "", {"int timeOutSec=5", "string format"}, {}};
+    const ActionHelp wait{"wait", "", {"int seconds"}, {}};
+    EXPECT_EQ(leadingTimeout(waitfor, {std::int32_t{30}, std::string("x")}), 30.0);
+    EXPECT_EQ(leadingTimeout(waitfor, {std::string("x")}), std::nullopt);
+    EXPECT_EQ(leadingTimeout(waitfor, {}), std::nullopt);
+    EXPECT_EQ(leadingTimeout(wait, {std::int32_t{30}}), std::nullopt);
+    EXPECT_EQ(progressText("link", "waitfor", 30.0, 17.5), "link waitfor: 13 s left");
+    EXPECT_EQ(progressText("link", "waitfor", 1.0, 4.0), "link waitfor: 0 s left");
+    EXPECT_EQ(progressText("t", "wait", std::nullopt, 4.9), "t wait: 4 s");
+}
+
+TEST(TypedLines, KeepStoredNamesAcrossLinesAndRefuseSections) {
+    TypedLines lines(Definitions{{"PORT", "7"}});
+    lines.knowStored("early");
+    EXPECT_FALSE(lines.parse("  # a comment"));
+    EXPECT_TRUE(lines.parse("got = t echo ${PORT} ${early}"));
+    const auto step = lines.parse("t echo ${got[0]}");
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->line, 3);
+    for (const char* bad : {"t echo ${unknown}", "setup", "end", "test \"x\""}) {
+        EXPECT_THROW(lines.parse(bad), ScriptError) << bad;
+    }
+    EXPECT_TRUE(lines.parse("t echo ${got}")); // a bad line leaves what was stored
 }
