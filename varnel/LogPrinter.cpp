@@ -84,6 +84,8 @@ void LogPrinter::log(const std::string& instance, ULONG level, std::string_view 
     recent.push_back(line);
     if (recent.size() > recentLineCount) recent.pop_front();
     if (recording_) recorded_.push_back(std::move(line));
+    // Under the lock, so that forwarded lines keep their order.
+    if (forward_) forward_(instance, level, utf8OrEscaped(text));
     if (levelRank(level) < lowestRank_) return;
     eraseStatus();
     out_ << format(showTime_ ? time : std::string(), instance, level, text) << '\n'
@@ -116,6 +118,16 @@ void LogPrinter::clearStatus() {
     std::lock_guard guard(lock_);
     eraseStatus();
     out_ << std::flush;
+}
+
+LogPrinter::Forwarding::Forwarding(LogPrinter& printer, Forward forward) : printer_(printer) {
+    const std::lock_guard guard(printer_.lock_);
+    printer_.forward_ = std::move(forward);
+}
+
+LogPrinter::Forwarding::~Forwarding() {
+    const std::lock_guard guard(printer_.lock_);
+    printer_.forward_ = nullptr;
 }
 
 std::vector<std::string> LogPrinter::recentLines(const std::string& instance) {

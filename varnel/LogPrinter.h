@@ -8,6 +8,7 @@
 #include "platform/automation.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,20 @@ std::optional<int> rankFromName(std::string_view name);
 
 class LogPrinter {
 public:
+    // Every tester log line also goes to `forward` (instance, level, text)
+    // while one of these lives; `varnel serve` sends them to its tester.
+    using Forward = std::function<void(const std::string& instance, ULONG level, std::string_view text)>;
+    class Forwarding {
+    public:
+        Forwarding(LogPrinter& printer, Forward forward);
+        ~Forwarding();
+        Forwarding(const Forwarding&) = delete;
+        Forwarding& operator=(const Forwarding&) = delete;
+
+    private:
+        LogPrinter& printer_;
+    };
+
     LogPrinter(std::ostream& out, int lowestRank, bool showTime);
 
     // One log line of a tester; the text's line ends are trimmed.
@@ -68,4 +83,5 @@ private:
     void eraseStatus();           // with lock_ held
     std::vector<std::string> recorded_;
     std::map<std::string, std::deque<std::string>> recent_;
+    Forward forward_; // guarded by lock_
 };

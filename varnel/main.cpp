@@ -10,6 +10,8 @@
 #include "varnel/JUnitWriter.h"
 #include "varnel/LogPrinter.h"
 #include "varnel/Plugin.h"
+#include "varnel/ProxyServer.h"
+#include "varnel/ProxyService.h"
 #include "varnel/Runner.h"
 #include "varnel/Terminal.h"
 #include "varnel/ValueParser.h"
@@ -55,7 +57,50 @@ struct Options {
     bool noProgress = false;
     bool console = false;
     std::string consoleScript; // run before the typed steps
+    bool serve = false;
+    std::string serveLink = "tcppkt";
+    int servePort = -1; // -1: the link parameters are given as words
+    std::vector<std::string> serveParameters;
+    std::string serveKey;
 };
+
+// The link parameters of `varnel serve`: --port N, or words that are
+// whole numbers (integers) or texts.
+std::vector<Literal> serveParameters(const Options& options) {
+    if (options.servePort >= 0) return {Literal(std::int32_t{options.servePort})};
+    std::vector<Literal> parameters;
+    for (const std::string& word : options.serveParameters) {
+        const bool whole = !word.empty() && word.find_first_not_of("0123456789") == std::string::npos && word.size() < 10;
+        parameters.push_back(whole ? Literal(static_cast<std::int32_t>(std::stol(word))) : Literal(word));
+    }
+    return parameters;
+}
+
+// `varnel serve`: the script proxy for a "ScriptProxy" tester elsewhere,
+// until Ctrl-C.
+int serve(const Options& options, const Plugin& plugin, LogPrinter& printer, const Definitions& definitions) {
+    Runner runner(plugin, printer);
+    ProxyService service(runner, printer, definitions, std::filesystem::current_path());
+    ProxyServer server(service, [&printer](const std::string& text) { printer.print(text); });
+    const std::vector<Literal> literals = serveParameters(options);
+    const SafeArray parameters = variantArray(literals);
+    VARIANT* values = nullptr;
+    SafeArrayAccessData(parameters.get(), reinterpret_cast<void**>(&values));
+    const bool started =
+        server.start(options.serveLink, static_cast<std::uint32_t>(literals.size()), values, options.serveKey);
+    SafeArrayUnaccessData(parameters.get());
+    if (!started) return exitBadInput;
+    platform::StopSignal stop;
+    platform::InterruptWatch watch(
+        [&] {
+            printer.print("Interrupted: stopping (press Ctrl-C again to quit)");
+            stop.signal();
+        },
+        "Interrupted again: quitting\n", exitQuit);
+    server.serve(stop);
+    printer.print("Stopped");
+    return exitMet;
+}
 
 // A script run beside others: its own runner and testers, its output kept
 // until it ends so that it prints in one piece.
@@ -202,7 +247,7 @@ int run(const Options& options) {
         std::cerr << "varnel: -j needs a number of scripts to run at once of 1 or more, got " << options.jobs << "\n";
         return exitBadInput;
     }
-    if (!options.list && !options.console && options.scripts.empty()) {
+    if (!options.list && !options.console && !options.serve && options.scripts.empty()) {
         std::cerr << "varnel: no script given (see varnel --help)\n";
         return exitBadInput;
     }
@@ -224,6 +269,7 @@ int run(const Options& options) {
     // A status line on a terminal only, never in files, pipes or CI logs;
     // scripts run at once print when each ends, so no status there either.
     if (standardOutputIsTerminal() && !options.noProgress && options.jobs == 1) printer.enableStatus();
+    if (options.serve) return serve(options, plugin, printer, definitions);
     if (options.console) {
         Runner runner(plugin, printer, options.failFast);
         std::optional<Script> setup;
@@ -358,10 +404,21 @@ int main(int argc, char** argv) {
     console->add_option("script", options.consoleScript, "A script to run first; its testers stay")
         ->type_name("SCRIPT");
     console->fallthrough();
+    CLI::App* server = app.add_subcommand("serve", "Serve as the script proxy of a ScriptProxy tester, until Ctrl-C");
+    server->add_option("--link", options.serveLink, "The link kind to listen on (tcppkt, rs232pkt, udp, ...)")
+        ->type_name("KIND")
+        ->capture_default_str();
+    server->add_option("--port", options.servePort, "The port to serve on (the link's one parameter)")->type_name("N");
+    server->add_option("--key", options.serveKey, "The pass phrase both sides encrypt with")->type_name("PASS_PHRASE");
+    server->add_option("parameters", options.serveParameters,
+                       "The link's open parameters instead of --port (whole numbers and texts)")
+        ->type_name("PARAMETER");
+    server->fallthrough();
     app.set_version_flag("--version", "varnel 5.0");
     try {
         app.parse(argc, argv);
         options.console = console->parsed();
+        options.serve = server->parsed();
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? exitMet : exitBadInput;
