@@ -1,20 +1,21 @@
-// The plug-in's testers: 0 the "serial" tester; 1 the "ScriptProxy" tester,
-// which is not built yet and is refused like any index out of range.
+// The plug-in's testers: 0 the "serial" tester, 1 the "ScriptProxy" tester.
 #include "plugin/Testers.h"
 
 #include "links/SerialCreator.h"
+#include "proxy/ProxyTester.h"
 #include "serial/Serial.h"
 #include "com/ComObject.h"
 
 namespace {
 
-HRESULT makeSerial(ITester** tester) {
-    return ComObject<Serial>::create(IID_ITester, reinterpret_cast<void**>(tester));
+template <class T>
+HRESULT make(ITester** tester) {
+    return ComObject<T>::create(IID_ITester, reinterpret_cast<void**>(tester));
 }
 
 constexpr TesterMaker makers[] = {
-    {"serial", makeSerial},
-    {"ScriptProxy", nullptr},
+    {"serial", make<Serial>},
+    {"ScriptProxy", make<ProxyTester>},
 };
 
 } // namespace

@@ -92,11 +92,23 @@ TEST_F(PluginDll, RefusesNullPointersAndEveryOtherIndex) {
     EXPECT_EQ(latest->GetTesterCount(nullptr), E_POINTER);
     EXPECT_EQ(latest->CreateTester(0, nullptr), E_POINTER);
     EXPECT_EQ(latest->GetCreatorVersion(nullptr), E_POINTER);
-    // Index 1 is the script proxy tester's place; it is not built yet.
-    for (const LONG index : {LONG{INT_MIN}, LONG{-1}, LONG{1}, LONG{2}, LONG{INT_MAX}}) {
+    for (const LONG index : {LONG{INT_MIN}, LONG{-1}, LONG{2}, LONG{INT_MAX}}) {
         ITester* tester = static_cast<ITester*>(sentinel);
         EXPECT_EQ(latest->CreateTester(index, &tester), E_INVALIDARG) << index;
         EXPECT_EQ(tester, nullptr) << index;
+    }
+}
+
+TEST_F(PluginDll, MakesBothTestersByIndex) {
+    const auto creator = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
+    ULONG count = 0;
+    ASSERT_EQ(creator->GetTesterCount(&count), S_OK);
+    ASSERT_EQ(count, 2u);
+    const char* const names[] = {"serial", "ScriptProxy"};
+    for (LONG index = 0; index < 2; ++index) {
+        ComPtr<ITester> tester;
+        ASSERT_EQ(creator->CreateTester(index, tester.put()), S_OK);
+        EXPECT_EQ(nameOf(tester.get()), names[index]);
     }
 }
 

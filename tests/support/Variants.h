@@ -6,6 +6,7 @@
 #include "tester/Parameters.h"
 
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,3 +60,24 @@ inline std::vector<std::string> textsOf(SAFEARRAY* array) {
 }
 
 inline std::string textOf(BSTR text) { return platform::narrowFromBstr(text); }
+
+// The values of a SAFEARRAY of VARIANT by type and value, for comparing in
+// one line: "i7 d2.5 sword b1 " (integer, double, text, boolean).
+inline std::string valuesText(SAFEARRAY* array) {
+    std::string out;
+    if (!array) return out;
+    VARIANT* items = nullptr;
+    SafeArrayAccessData(array, reinterpret_cast<void**>(&items));
+    for (std::uint32_t i = 0; i < elementCount(array); ++i) {
+        const VARIANT& item = items[i];
+        // Appended piece by piece: GCC 12 warns falsely on "x" + string.
+        std::ostringstream value;
+        if (item.vt == VT_I4) value << 'i' << item.lVal;
+        if (item.vt == VT_R8) value << 'd' << item.dblVal;
+        if (item.vt == VT_BSTR) value << 's' << platform::narrowFromBstr(item.bstrVal);
+        if (item.vt == VT_BOOL) value << 'b' << (item.boolVal == VARIANT_TRUE ? 1 : 0);
+        if (!value.str().empty()) out.append(value.str()).append(" ");
+    }
+    SafeArrayUnaccessData(array);
+    return out;
+}

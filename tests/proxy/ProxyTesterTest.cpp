@@ -1,0 +1,365 @@
+// The "ScriptProxy" tester driven through ITester3 as the host drives it,
+// over a scripted link whose peer answers each message the tester sends
+// with fixed chunks, as a script proxy would.
+#include "ProxyWire.h"
+#include "../support/RecordingHost.h"
+#include "../support/ScriptedLink.h"
+#include "../support/TempFolder.h"
+#include "../support/Variants.h"
+#include "com/ComObject.h"
+#include "com/ComPtr.h"
+#include "proxy/ProxyTester.h"
+#include "varnel/Plugin.h"
+#include "varnel/ValueParser.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The tester with a scripted link (type name "scripted") and a peer that
+// answers what the link transmits.
+class TestProxy : public ProxyTester {
+public:
+    ScriptedLink* scripted = nullptr; // while the tester owns it
+    std::map<std::string, std::vector<std::string>> replies; // message -> chunks sent back
+    std::function<void(const std::string&)> onMessage;        // told of each message after its replies
+
+    std::vector<std::string> sent() {
+        std::lock_guard guard(mutex_);
+        return sent_;
+    }
+
+    // The peer: a message transmitted is answered at once, on the sending thread.
+    void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        const std::string message(reinterpret_cast<const char*>(data), length);
+        {
+            std::lock_guard guard(mutex_);
+            sent_.push_back(message);
+        }
+        if (const auto reply = replies.find(message); reply != replies.end())
+            for (const std::string& chunk : reply->second) scripted->receive(chunk);
+        if (onMessage) onMessage(message);
+    }
+
+protected:
+    std::unique_ptr<ISerial> createLink(const std::string& typeName) override {
+        if (typeName != "scripted") return ProxyTester::createLink(typeName);
+        auto link = std::make_unique<ScriptedLink>(this);
+        scripted = link.get();
+        return link;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> sent_;
+};
+
+enum Position : ULONG { Open, Close, Execute, VariableValue, ExecuteScriptFile };
+
+struct Outcome {
+    ActionResult state = ActionResult::Error;
+    std::string values; // the result values by type and value: "i7 d2.5 sword "
+};
+
+using Lines = std::vector<std::string>;
+using Sent = std::vector<std::string>;
+constexpr auto Passed = ActionResult::Passed, Failed = ActionResult::Failed, Error = ActionResult::Error,
+               Aborted = ActionResult::Aborted, Warning = ActionResult::Warning;
+
+class ProxyHarness : public testing::Test {
+protected:
+    ProxyHarness() {
+        ComObject<TestProxy>::create(IID_ITester3, tester.putVoid());
+        tester->SetHost(&host);
+    }
+
+    TestProxy& proxy() { return static_cast<TestProxy&>(static_cast<Tester&>(*tester.get())); }
+    ScriptedLink& link() { return *proxy().scripted; }
+
+    bool create(const std::vector<Value>& parameters) {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        return tester->New(ParameterArray(parameters).get(), &ok) == S_OK && ok == VARIANT_TRUE;
+    }
+    bool destroyLink() {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        return tester->Delete(&ok) == S_OK && ok == VARIANT_TRUE;
+    }
+    // A scripted link, open, whose peer accepts "connect".
+    void openLink() {
+        ASSERT_TRUE(create({Value("scripted")}));
+        proxy().replies["connect"] = {unit("OK")};
+        ASSERT_EQ(execute(Open).state, Passed);
+    }
+    Outcome execute(ULONG position, const std::vector<Value>& parameters = {}) {
+        Outcome outcome;
+        SAFEARRAY* results = nullptr;
+        ULONG state = 0;
+        EXPECT_EQ(tester->ExecuteAction(position, ParameterArray(parameters).get(), &results, &state), S_OK);
+        outcome.state = static_cast<ActionResult>(state);
+        outcome.values = valuesText(results);
+        SafeArrayDestroy(results);
+        return outcome;
+    }
+    // The texts logged at `level`, leaving out the frame's own start and end lines.
+    Lines lines(LogLevel level) {
+        Lines texts;
+        for (const auto& line : host.snapshot())
+            if (line.level == static_cast<ULONG>(level) && line.text.rfind("Action ", 0) != 0)
+                texts.push_back(line.text);
+        return texts;
+    }
+    // Calls Abort on another thread once the log shows `line`.
+    std::thread abortOnceLogged(std::string line) {
+        return std::thread([this, line = std::move(line)] {
+            if (host.waitFor(line)) tester->Abort();
+        });
+    }
+
+    ComRuntime com;
+    RecordingHost host;
+    ComPtr<ITester3> tester; // goes before the host, and the link with it
+};
+
+} // namespace
+
+TEST_F(ProxyHarness, EveryActionNeedsALinkAndNewChecksItsParameters) {
+    for (const ULONG position : {Open, Close, Execute, VariableValue, ExecuteScriptFile})
+        EXPECT_EQ(execute(position, {Value("x")}).state, Error) << position;
+    EXPECT_TRUE(lines(LogLevel::Error).empty());
+    EXPECT_FALSE(destroyLink());
+
+    EXPECT_FALSE(create({}));
+    EXPECT_FALSE(create({Value(3)}));
+    EXPECT_FALSE(create({Value("no-such-link")}));
+    EXPECT_EQ(lines(LogLevel::Error), (Lines{"ProxyTester: Invalid parameters to open\n",
+                                              "ProxyTester: Invalid parameters to open\n",
+                                              "ProxyTester: Failed to open serial interface\n"}));
+    host.clear();
+    ASSERT_TRUE(create({Value("scripted"), Value("")}));
+    ScriptedLink* first = proxy().scripted;
+    EXPECT_FALSE(create({Value("scripted")}));
+    EXPECT_EQ(proxy().scripted, first);
+    EXPECT_EQ(lines(LogLevel::Error), Lines{"ProxyTester: already open\n"});
+    EXPECT_TRUE(destroyLink());
+}
+
+// Parameter errors are refused before anything is sent.
+TEST_F(ProxyHarness, RefusesActionParametersOfTheWrongTypes) {
+    openLink();
+    const char* const script = "Invalid paramters expected a string,int";
+    const char* const variable = "Invalid paramters expected a string,int=5";
+    const struct {
+        Position position;
+        std::vector<Value> parameters;
+        const char* message;
+    } cases[] = {
+        {Execute, {}, script},
+        {Execute, {Value(10)}, script},
+        {Execute, {Value(2.5), Value("x")}, script},
+        {Execute, {Value(10), Value(3)}, script},
+        {ExecuteScriptFile, {Value(10)}, script},
+        {ExecuteScriptFile, {Value::boolean(true), Value("file")}, script},
+        {VariableValue, {}, variable},
+        {VariableValue, {Value(5), Value("name")}, variable},
+    };
+    for (const auto& c : cases) {
+        host.clear();
+        EXPECT_EQ(execute(c.position, c.parameters).state, Error) << c.message;
+        EXPECT_EQ(lines(LogLevel::Error), Lines{c.message});
+    }
+    EXPECT_TRUE(proxy().sent().empty());
+}
+
+TEST_F(ProxyHarness, APassPhraseEncryptsWhatIsSent) {
+    ASSERT_TRUE(create({Value("scripted"), Value("secret")}));
+    ASSERT_EQ(execute(Open).state, Passed);
+    EXPECT_EQ(execute(Execute, {Value(0), Value("x")}).state, Failed);
+    const Sent sent = proxy().sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].substr(0, 4), unit("connect").substr(0, 4)); // an encrypted block's length field
+    EXPECT_NE(sent[0].substr(4), "connect");
+}
+
+TEST_F(ProxyHarness, OpenAndCloseFollowTheLink) {
+    ASSERT_TRUE(create({Value("scripted")}));
+    link().openResult = false;
+    EXPECT_EQ(execute(Open).state, Error);
+    EXPECT_EQ(execute(Close).state, Error); // not open
+    link().openResult = true;
+    EXPECT_EQ(execute(Open).state, Passed);
+    link().closeResult = false;
+    EXPECT_EQ(execute(Close).state, Failed);
+    EXPECT_TRUE(proxy().sent().empty()); // never connected: no "disconnect"
+}
+
+TEST_F(ProxyHarness, ConnectsOnceAndRunsScriptsToTheirResultWord) {
+    openLink();
+    const struct {
+        const char* word;
+        ActionResult state;
+    } cases[] = {{"passed", Passed}, {"FAILED", Failed}, {"Warning", Warning}, {"error", Error}};
+    for (const auto& c : cases) {
+        proxy().replies["script:step"] = {unit(c.word)};
+        EXPECT_EQ(execute(Execute, {Value(5), Value("step")}).state, c.state) << c.word;
+    }
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:step", "script:step", "script:step", "script:step"}));
+}
+
+TEST_F(ProxyHarness, RelaysLogLinesAtTheirRemoteLevelAndShowsOtherReplies) {
+    openLink();
+    // Two units in one chunk, then a result word whose length runs past its chunk.
+    proxy().replies["script:run"] = {unit("log:3started %s") + unit("log:6went wrong"), unit("busy"),
+                                     unit("warning", 12)};
+    EXPECT_EQ(execute(Execute, {Value("run")}).state, Warning);
+    const std::vector<LogLine> logged = host.snapshot();
+    const auto has = [&](ULONG level, const std::string& text) {
+        return std::any_of(logged.begin(), logged.end(),
+                           [&](const LogLine& l) { return l.level == level && l.text == text; });
+    };
+    EXPECT_TRUE(has(3, "started %s"));
+    EXPECT_TRUE(has(6, "went wrong"));
+    EXPECT_EQ(lines(LogLevel::Trace), (Lines{"Result busy", "Result warning"}));
+}
+
+TEST_F(ProxyHarness, BuildsScriptTextFromFormatsAndTexts) {
+    openLink();
+    const struct {
+        std::vector<Value> parameters;
+        const char* sent;
+    } cases[] = {
+        {{Value(10), Value("set %d"), Value(3), Value("run")}, "script:set 3\nrun"},
+        {{Value("x"), Value(7), Value("y")}, "script:x"},
+        {{Value("%s-%s"), Value("a"), Value("b"), Value("c")}, "script:a-b\nc"},
+    };
+    for (const auto& c : cases) {
+        proxy().replies[c.sent] = {unit("passed")};
+        EXPECT_EQ(execute(Execute, c.parameters).state, Passed) << c.sent;
+        EXPECT_EQ(proxy().sent().back(), c.sent);
+    }
+}
+
+TEST_F(ProxyHarness, ConnectTimesOutWithoutOkAndIsTriedAgain) {
+    ASSERT_TRUE(create({Value("scripted")}));
+    // Not open: the link never comes online, nothing is sent.
+    EXPECT_EQ(execute(Execute, {Value(0), Value("x")}).state, Failed);
+    EXPECT_TRUE(proxy().sent().empty());
+    ASSERT_EQ(execute(Open).state, Passed);
+    proxy().replies["connect"] = {unit("ok") + unit("log:3not yet")};
+    EXPECT_EQ(execute(Execute, {Value(1), Value("x")}).state, Failed);
+    EXPECT_EQ(lines(LogLevel::Error), (Lines{"timeout connecting to proxy", "timeout connecting to proxy"}));
+    EXPECT_TRUE(host.contains("not yet")); // drained with its log line
+    proxy().replies["connect"] = {unit("OK")};
+    proxy().replies["script:x"] = {unit("passed")};
+    EXPECT_EQ(execute(Execute, {Value(1), Value("x")}).state, Passed);
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "connect", "script:x"}));
+}
+
+TEST_F(ProxyHarness, ALateResultWordEndsTheNextScript) {
+    openLink();
+    EXPECT_EQ(execute(Execute, {Value(1), Value("slow")}).state, Failed);
+    EXPECT_EQ(lines(LogLevel::Error), Lines{"Timeout waiting for proxy script completion"});
+    link().receive(unit("failed")); // the first script's word, after its wait
+    proxy().replies["script:next"] = {unit("passed")};
+    EXPECT_EQ(execute(Execute, {Value(1), Value("next")}).state, Failed);
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:slow", "script:next"}));
+}
+
+TEST_F(ProxyHarness, AbortDuringARemoteStepIsPassedToTheProxy) {
+    openLink();
+    proxy().replies["script:long"] = {unit("log:3step running")};
+    std::thread aborter = abortOnceLogged("step running");
+    EXPECT_EQ(execute(Execute, {Value(60), Value("long")}).state, Aborted);
+    aborter.join();
+    EXPECT_EQ(lines(LogLevel::Warning), Lines{"aborted while waiting for proxy script completion"});
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:long", "abort"}));
+}
+
+TEST_F(ProxyHarness, AbortWhileConnectingSendsAbort) {
+    ASSERT_TRUE(create({Value("scripted")}));
+    ASSERT_EQ(execute(Open).state, Passed);
+    proxy().replies["connect"] = {unit("log:3hello")};
+    std::thread aborter = abortOnceLogged("hello");
+    EXPECT_EQ(execute(VariableValue, {Value("v"), Value(60)}).state, Aborted);
+    aborter.join();
+    EXPECT_EQ(lines(LogLevel::Warning), Lines{"aborted while connecting to proxy"});
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "abort"}));
+}
+
+TEST_F(ProxyHarness, AProxyThatGoesOfflineMidScriptIsNotConnectedAgain) {
+    openLink();
+    proxy().onMessage = [this](const std::string& message) {
+        if (message == "script:first") link().setOnline(false);
+    };
+    EXPECT_EQ(execute(Execute, {Value(1), Value("first")}).state, Failed);
+    EXPECT_EQ(lines(LogLevel::Error), Lines{"Timeout waiting for proxy script completion"});
+    // Still connected: the next request goes out at once, without "connect".
+    proxy().replies["script:second"] = {unit("passed")};
+    EXPECT_EQ(execute(Execute, {Value(1), Value("second")}).state, Passed);
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:first", "script:second"}));
+}
+
+TEST_F(ProxyHarness, CloseDisconnectsOnceAndDeleteDrainsTheQueue) {
+    openLink();
+    proxy().replies["script:x"] = {unit("passed")};
+    ASSERT_EQ(execute(Execute, {Value("x")}).state, Passed);
+    EXPECT_EQ(execute(Close).state, Passed);
+    EXPECT_EQ(execute(Close).state, Error);
+    ASSERT_EQ(execute(Open).state, Passed);
+    ASSERT_EQ(execute(Execute, {Value("x")}).state, Passed); // connects again
+    link().receive(unit("log:3left behind"));
+    EXPECT_TRUE(destroyLink());
+    EXPECT_TRUE(host.contains("left behind"));
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:x", "disconnect", "connect", "script:x", "disconnect"}));
+    EXPECT_EQ(execute(Execute, {Value("x")}).state, Error);
+}
+
+TEST_F(ProxyHarness, ReadsScriptFilesFromTheScriptDirectory) {
+    openLink();
+    TempFolder folder;
+    const Bstr directory(platform::bstrFromPath(folder.path()));
+    tester->SetScriptDirectory(directory.get());
+    folder.write("two.txt", "first\r\nsecond\n");
+    folder.write("long.txt", std::string(3000, 'x') + "\nnever\n");
+    proxy().replies["script:first\nsecond\n"] = {unit("passed")};
+    proxy().replies["script:" + std::string(2047, 'x')] = {unit("passed")};
+    EXPECT_EQ(execute(ExecuteScriptFile, {Value(5), Value("%s.txt"), Value("two")}).state, Passed);
+    EXPECT_EQ(execute(ExecuteScriptFile, {Value("long.txt")}).state, Passed);
+    EXPECT_EQ(execute(ExecuteScriptFile, {Value("missing.txt")}).state, Error);
+    EXPECT_EQ(lines(LogLevel::Error), Lines{"Failed to open file " + folder.joined("missing.txt")});
+    EXPECT_EQ(proxy().sent().size(), 3u); // connect and two scripts
+}
+
+TEST_F(ProxyHarness, VariableValuesComeThroughTheHostsParser) {
+    openLink();
+    proxy().replies["variable:answer"] = {unit("log:3looking") + unit("[7, 2.5, \"seven\"]")};
+    proxy().replies["variable:broken"] = {unit("'unclosed")};
+    EXPECT_EQ(execute(VariableValue, {Value("answer")}).state, Failed); // no parser yet
+    EXPECT_TRUE(host.contains("looking"));
+    {
+        const ValueParserRegistration parser;
+        ASSERT_EQ(parser.result(), S_OK);
+        EXPECT_EQ(execute(VariableValue, {Value("answer")}).values, "i7 d2.5 sseven ");
+        host.clear();
+        EXPECT_EQ(execute(VariableValue, {Value("broken"), Value(5)}).state, Failed);
+        EXPECT_TRUE(lines(LogLevel::Error).empty());
+        EXPECT_EQ(execute(VariableValue, {Value("silent"), Value(1)}).state, Failed);
+        EXPECT_EQ(lines(LogLevel::Error), Lines{"Timeout waiting for proxy variable"});
+    }
+}
+
+TEST_F(ProxyHarness, AbortDuringAVariableWaitSendsAbortAndEmptiesTheQueue) {
+    openLink();
+    proxy().replies["variable:v"] = {};
+    proxy().replies["abort"] = {unit("log:3stale")};
+    proxy().onMessage = [this](const std::string& message) {
+        if (message == "variable:v") tester->Abort();
+    };
+    EXPECT_EQ(execute(VariableValue, {Value("v"), Value(60)}).state, Aborted);
+    EXPECT_EQ(lines(LogLevel::Warning), Lines{"aborted while waiting for proxy variable"});
+    EXPECT_TRUE(host.contains("stale")); // drained
+    EXPECT_EQ(proxy().sent(), (Sent{"connect", "variable:v", "abort"}));
+}
