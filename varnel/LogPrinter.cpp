@@ -9,13 +9,19 @@
 
 namespace {
 
-// Called under the printer's lock, which also guards localtime's shared result.
 std::string timeOfDay() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    const std::tm local = *std::localtime(&seconds);
+    // localtime's result, and the time zone state it reads, are shared by
+    // every printer of the process (scripts run at once have one each).
+    static std::mutex localtimeLock;
+    std::tm local{};
+    {
+        const std::lock_guard guard(localtimeLock);
+        local = *std::localtime(&seconds);
+    }
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));

@@ -1,7 +1,10 @@
 #include "varnel/ProxyServer.h"
 
+#include "links/BigEndian.h"
 #include "links/SerialCreator.h"
+#include "varnel/Script.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -26,9 +29,9 @@ ProxyServer::~ProxyServer() {
 
 std::vector<std::uint8_t> ProxyServer::unit(const std::string& text) {
     const auto length = static_cast<std::uint32_t>(text.size());
-    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
-                                    static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    bytes.insert(bytes.end(), text.begin(), text.end());
+    std::vector<std::uint8_t> bytes(4 + text.size());
+    storeBigEndian32(bytes.data(), length);
+    std::copy(text.begin(), text.end(), bytes.begin() + 4);
     return bytes;
 }
 
@@ -126,7 +129,9 @@ void ProxyServer::handle(const std::string& message) {
         finishScript();
         reply(service_.variable(message.substr(9)));
     } else {
-        reply("log:6unknown message '" + message.substr(0, 80) + "' (connect, script:, variable:, abort, disconnect)");
+        const std::string shown = utf8OrEscaped(message.substr(0, 80));
+        say_("Unknown message ignored: '" + shown + "'");
+        reply("log:6unknown message '" + shown + "' (connect, script:, variable:, abort, disconnect)");
     }
 }
 
