@@ -35,7 +35,7 @@ nlohmann::json jsonOf(const ResultValue& value) {
 ProxyService::ProxyService(Runner& runner, LogPrinter& printer, Definitions definitions,
                            std::filesystem::path directory)
     : runner_(runner), printer_(printer), definitions_(definitions), directory_(std::move(directory)),
-      typed_(std::move(definitions)) {}
+      typed_(std::move(definitions), "script") {}
 
 std::string ProxyService::runScript(const std::string& text, const LogSink& log) {
     const LogPrinter::Forwarding forwarding(printer_, [&log](const std::string& instance, ULONG level,
@@ -43,6 +43,10 @@ std::string ProxyService::runScript(const std::string& text, const LogSink& log)
         log(static_cast<unsigned>(level), instance + " " + std::string(line));
     });
     runner_.clearInterrupt();
+    {
+        const std::lock_guard guard(storedLock_);
+        typed_.restartCount();
+    }
     int worst = 0;
     std::size_t start = 0;
     while (start <= text.size() && !runner_.interrupted()) {
@@ -62,7 +66,7 @@ std::string ProxyService::runScript(const std::string& text, const LogSink& log)
         if (!step) continue;
         StepOutcome outcome;
         try {
-            outcome = runner_.runKept(*step, directory_);
+            outcome = runner_.runKept(*step, directory_, typed_.source());
         } catch (const ScriptError& error) {
             log(static_cast<unsigned>(LogLevel::Error), error.what());
             worst = severity(ActionResult::Error);
@@ -99,5 +103,5 @@ void ProxyService::forget() {
     runner_.deleteKept();
     runner_.clearInterrupt();
     const std::lock_guard guard(storedLock_);
-    typed_ = TypedLines(definitions_);
+    typed_ = TypedLines(definitions_, "script");
 }

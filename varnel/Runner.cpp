@@ -381,10 +381,10 @@ ScriptOutcome Runner::runScript(const Script& script, std::vector<Instance>& ins
     return outcome;
 }
 
-StepOutcome Runner::runKept(const Step& step, const std::filesystem::path& directory) {
+StepOutcome Runner::runKept(const Step& step, const std::filesystem::path& directory, const std::string& source) {
     std::map<std::string, Known> known;
     for (const Instance& instance : kept_) known[instance.name] = {instance.tester, 0, 0}; // lines of no file
-    checkStep("console", step, known);
+    checkStep(source, step, known);
     StepOutcome result;
     result.step = &step;
     runReported(step, kept_, directory, result);

@@ -78,7 +78,8 @@ public:
     ScriptOutcome runKeeping(const Script& script);
     // Checks one step against the kept testers (a ScriptError names what
     // is unknown), runs it in the folder given and keeps what it makes.
-    StepOutcome runKept(const Step& step, const std::filesystem::path& directory);
+    StepOutcome runKept(const Step& step, const std::filesystem::path& directory,
+                        const std::string& source = "console");
     void deleteKept();
     // "link (serial)" for each kept tester.
     std::vector<std::string> keptTesters() const;

@@ -124,7 +124,9 @@ Script readScript(const std::filesystem::path& file, const Definitions& definiti
 // nothing, and what a step stores later lines may use.
 class TypedLines {
 public:
-    explicit TypedLines(Definitions definitions) : definitions_(std::move(definitions)) {}
+    // `source` names where the lines come from in messages ("console:3").
+    explicit TypedLines(Definitions definitions, std::string source = "console")
+        : definitions_(std::move(definitions)), source_(std::move(source)) {}
 
     // The step on the next line, or none for a blank or comment line. A bad
     // step, or a section line, is a ScriptError naming "console" and the
@@ -132,9 +134,13 @@ public:
     std::optional<Step> parse(std::string_view line);
     // A name an earlier script stored values under.
     void knowStored(const std::string& name) { storedOn_.emplace(name, 0); }
+    // Counts lines from 1 again, for the next text of several lines.
+    void restartCount() { count_ = 0; }
+    const std::string& source() const { return source_; }
 
 private:
     Definitions definitions_;
+    std::string source_;
     std::map<std::string, int> storedOn_;
     int count_ = 0; // lines so far
 };

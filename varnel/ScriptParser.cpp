@@ -542,10 +542,10 @@ Script parseScript(std::string_view text, const std::filesystem::path& fileName,
 std::optional<Step> TypedLines::parse(std::string_view text) {
     const int number = ++count_;
     VariableScope scope{definitions_, storedOn_, {}};
-    LineParser line(text, "console", number, scope);
+    LineParser line(text, source_, number, scope);
     if (line.empty()) return std::nullopt;
     if (const auto word = line.sectionWord())
-        throw ScriptError("console", number,
+        throw ScriptError(source_, number,
                           "'" + *word + "' opens or ends a section of a script file; type steps one at a time here");
     Step step = line.step();
     storedOn_ = std::move(scope.storedOn);

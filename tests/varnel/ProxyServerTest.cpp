@@ -156,13 +156,14 @@ TEST_F(Served, AnswersEachMessageOfTheTester) {
     EXPECT_EQ(service.forgets, 1);
 }
 
-TEST_F(Served, ALostConnectionOrABrokenFrameDeletesTheTestersAndServingGoesOn) {
+TEST_F(Served, ALostConnectionOrABrokenFrameAbortsAndDeletesAndServingGoesOn) {
     {
         UnitClient client("tcppkt");
         ASSERT_TRUE(openClient(client, port));
         client.send("connect");
         ASSERT_EQ(client.next(), "OK");
-    } // the connection drops
+        client.send("script:hang");
+    } // the connection drops mid-script: the script is aborted
     {
         // Half a frame header, then gone.
         UnitClient raw("tcp");
