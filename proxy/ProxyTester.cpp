@@ -54,17 +54,7 @@ ProxyTester::ProxyTester() : Tester("ScriptProxy", "4.3", "Script Proxy tester v
 ProxyTester::~ProxyTester() {
     // The link goes first, while this object is whole: its destructor stops
     // its threads, which may still call back until then. No "disconnect".
-    detachLink();
-}
-
-std::shared_ptr<ISerial> ProxyTester::detachLink() {
-    std::lock_guard guard(lock_);
-    return std::move(link_);
-}
-
-std::shared_ptr<ISerial> ProxyTester::currentLink() {
-    std::lock_guard guard(lock_);
-    return link_;
+    linkSlot_.take();
 }
 
 std::unique_ptr<ISerial> ProxyTester::createLink(const std::string& typeName) {
@@ -105,7 +95,7 @@ void ProxyTester::onOnline() {
 void ProxyTester::onOffline() { linkOnline_ = false; }
 
 bool ProxyTester::onNew(std::uint32_t count, const VARIANT* parameters) {
-    if (currentLink()) {
+    if (!linkSlot_.empty()) {
         log(LogLevel::Error, "ProxyTester: already open\n");
         return false;
     }
@@ -124,14 +114,13 @@ bool ProxyTester::onNew(std::uint32_t count, const VARIANT* parameters) {
     const std::string key = count >= 2 && isText(parameters[1]) ? textOf(parameters[1]) : std::string();
     if (!key.empty())
         link->setEncryptionKey(reinterpret_cast<const std::uint8_t*>(key.data()), static_cast<std::uint32_t>(key.size()));
-    std::lock_guard guard(lock_);
-    link_ = std::move(link);
+    linkSlot_.put(std::move(link));
     return true;
 }
 
 bool ProxyTester::onDelete() {
     const bool wasConnected = proxyConnected_.exchange(false);
-    std::shared_ptr<ISerial> link = detachLink();
+    std::shared_ptr<ISerial> link = linkSlot_.take();
     const bool hadLink = link != nullptr;
     if (link) {
         if (wasConnected) {
@@ -148,7 +137,7 @@ bool ProxyTester::onDelete() {
 }
 
 std::string ProxyTester::statusText() {
-    const std::shared_ptr<ISerial> link = currentLink();
+    const std::shared_ptr<ISerial> link = linkSlot_.current();
     return link ? link->getStatus() : std::string();
 }
 

@@ -11,6 +11,7 @@
 
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
+#include "links/LinkSlot.h"
 #include "tester/Tester.h"
 
 #include <atomic>
@@ -53,15 +54,9 @@ private:
 
     // Holds the link for the running action, so that a "delete" on another
     // thread cannot take it away meanwhile.
-    class LinkInUse {
+    class LinkInUse : public LinkSlot::Lease {
     public:
-        explicit LinkInUse(ProxyTester& tester) : tester_(tester) { tester_.actionLink_ = tester_.currentLink(); }
-        ~LinkInUse() { tester_.actionLink_.reset(); }
-        LinkInUse(const LinkInUse&) = delete;
-        LinkInUse& operator=(const LinkInUse&) = delete;
-
-    private:
-        ProxyTester& tester_;
+        explicit LinkInUse(ProxyTester& tester) : Lease(tester.linkSlot_, tester.actionLink_) {}
     };
 
     ActionResult open(std::uint32_t count, const VARIANT* parameters);
@@ -100,15 +95,13 @@ private:
     void awaitOnline();
     void awaitSignal(const std::function<bool()>& ready); // `ready` is read under lock_
 
-    std::shared_ptr<ISerial> detachLink();
-    std::shared_ptr<ISerial> currentLink();
     void reportCallbackFailure(const char* callback) noexcept;
 
     std::atomic<bool> linkOnline_{false};
     std::atomic<bool> proxyConnected_{false}; // written on the action thread only
-    std::shared_ptr<ISerial> link_;           // replaced and read under lock_
+    LinkSlot linkSlot_;
     std::shared_ptr<ISerial> actionLink_;     // the running action's own reference; action thread only
-    std::mutex lock_;                         // guards link_ and messageQueue_
+    std::mutex lock_;                         // guards messageQueue_
     std::condition_variable queued_;          // notified when a message is queued or the link comes online
     std::deque<std::string> messageQueue_;    // oldest first
 };

@@ -76,17 +76,7 @@ Serial::Serial()
 Serial::~Serial() {
     // The link goes first, while this object is whole: its destructor stops
     // its threads, which may still call back until then.
-    detachLink();
-}
-
-std::shared_ptr<ISerial> Serial::detachLink() {
-    std::lock_guard guard(queueLock_);
-    return std::move(link_);
-}
-
-std::shared_ptr<ISerial> Serial::currentLink() {
-    std::lock_guard guard(queueLock_);
-    return link_;
+    linkSlot_.take();
 }
 
 std::unique_ptr<ISerial> Serial::createLink(const std::string& typeName) {
@@ -94,7 +84,7 @@ std::unique_ptr<ISerial> Serial::createLink(const std::string& typeName) {
 }
 
 bool Serial::onNew(std::uint32_t count, const VARIANT* parameters) {
-    if (link_) {
+    if (!linkSlot_.empty()) {
         log(LogLevel::Error, "Serial: already open\n");
         return false;
     }
@@ -109,21 +99,20 @@ bool Serial::onNew(std::uint32_t count, const VARIANT* parameters) {
         log(LogLevel::Error, "Serial: Failed to open serial interface\n");
         return false;
     }
-    std::lock_guard guard(queueLock_);
-    link_ = std::move(link);
+    linkSlot_.put(std::move(link));
     return true;
 }
 
 bool Serial::onDelete() {
     // An action still running on another thread keeps its own reference;
     // the link is destroyed, and so closed, when the last one goes.
-    const std::shared_ptr<ISerial> link = detachLink();
+    const std::shared_ptr<ISerial> link = linkSlot_.take();
     platform::pause(linkDetachPause);
     return link != nullptr;
 }
 
 std::string Serial::statusText() {
-    const std::shared_ptr<ISerial> link = currentLink();
+    const std::shared_ptr<ISerial> link = linkSlot_.current();
     return link ? link->getStatus() : std::string();
 }
 

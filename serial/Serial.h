@@ -10,6 +10,7 @@
 
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
+#include "links/LinkSlot.h"
 #include "platform/file.h"
 #include "serial/ReceivedDataLog.h"
 #include "tester/Tester.h"
@@ -53,15 +54,9 @@ protected:
 
     // Holds the link for the running action (or a test reading outside one),
     // so that a "delete" on another thread cannot take it away meanwhile.
-    class LinkInUse {
+    class LinkInUse : public LinkSlot::Lease {
     public:
-        explicit LinkInUse(Serial& serial) : serial_(serial) { serial_.actionLink_ = serial_.currentLink(); }
-        ~LinkInUse() { serial_.actionLink_.reset(); }
-        LinkInUse(const LinkInUse&) = delete;
-        LinkInUse& operator=(const LinkInUse&) = delete;
-
-    private:
-        Serial& serial_;
+        explicit LinkInUse(Serial& serial) : Lease(serial.linkSlot_, serial.actionLink_) {}
     };
 
     // The byte reader, on the action's thread under the deadline the action
@@ -122,20 +117,16 @@ private:
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
     bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);
-    // Takes the link away under the lock; it is destroyed when the last
-    // holder lets go.
-    std::shared_ptr<ISerial> detachLink();
-    std::shared_ptr<ISerial> currentLink();
     bool linkOpen() const { return actionLink_ && actionLink_->isOpen(); }
     void reportCallbackFailure(const char* callback) noexcept;
     void traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length);
 
-    std::shared_ptr<ISerial> link_;       // replaced and read under queueLock_
+    LinkSlot linkSlot_;
     std::shared_ptr<ISerial> actionLink_; // the running action's own reference; action thread only
     std::atomic<std::uint32_t> transmittedCount_{0};
     std::mutex transmitLock_;                // orders transmitted reports with a waiting "send"
     std::condition_variable transmitSignal_; // notified after each transmitted report
-    std::mutex queueLock_; // guards receiveQueue_ and link_
+    std::mutex queueLock_; // guards receiveQueue_ and eventQueue_
     std::condition_variable receiveSignal_; // notified once per queued chunk
     std::deque<std::vector<std::uint8_t>> receiveQueue_;
     std::vector<std::uint8_t> currentChunk_; // action thread only
