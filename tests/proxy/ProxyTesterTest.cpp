@@ -1,14 +1,17 @@
 // The "ScriptProxy" tester driven through ITester3 as the host drives it,
 // over a scripted link whose peer answers each message the tester sends
 // with fixed chunks, as a script proxy would.
+// The tester's own header first: the test support's result-state names
+// would otherwise shadow its enumerators.
+#include "proxy/ProxyTester.h"
 #include "ProxyWire.h"
 #include "../support/RecordingHost.h"
 #include "../support/ScriptedLink.h"
 #include "../support/TempFolder.h"
+#include "../support/TesterDriver.h"
 #include "../support/Variants.h"
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
-#include "proxy/ProxyTester.h"
 #include "varnel/Plugin.h"
 #include "varnel/ValueParser.h"
 
@@ -60,34 +63,14 @@ private:
 
 enum Position : ULONG { Open, Close, Execute, VariableValue, ExecuteScriptFile };
 
-struct Outcome {
-    ActionResult state = ActionResult::Error;
-    std::string values; // the result values by type and value: "i7 d2.5 sword "
-};
-
-using Lines = std::vector<std::string>;
 using Sent = std::vector<std::string>;
-constexpr auto Passed = ActionResult::Passed, Failed = ActionResult::Failed, Error = ActionResult::Error,
-               Aborted = ActionResult::Aborted, Warning = ActionResult::Warning;
 
-class ProxyHarness : public testing::Test {
+// The runtime first: the tester is made inside it.
+class ProxyHarness : public testing::Test, public ComRuntime, public TesterDriver<TestProxy> {
 protected:
-    ProxyHarness() {
-        ComObject<TestProxy>::create(IID_ITester3, tester.putVoid());
-        tester->SetHost(&host);
-    }
-
-    TestProxy& proxy() { return static_cast<TestProxy&>(static_cast<Tester&>(*tester.get())); }
+    TestProxy& proxy() { return object(); }
     ScriptedLink& link() { return *proxy().scripted; }
 
-    bool create(const std::vector<Value>& parameters) {
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        return tester->New(ParameterArray(parameters).get(), &ok) == S_OK && ok == VARIANT_TRUE;
-    }
-    bool destroyLink() {
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        return tester->Delete(&ok) == S_OK && ok == VARIANT_TRUE;
-    }
     // A scripted link, open, whose peer accepts "connect".
     void openLink() {
         ASSERT_TRUE(create({Value("scripted")}));
@@ -95,13 +78,8 @@ protected:
         ASSERT_EQ(execute(Open).state, Passed);
     }
     Outcome execute(ULONG position, const std::vector<Value>& parameters = {}) {
-        Outcome outcome;
-        SAFEARRAY* results = nullptr;
-        ULONG state = 0;
-        EXPECT_EQ(tester->ExecuteAction(position, ParameterArray(parameters).get(), &results, &state), S_OK);
-        outcome.state = static_cast<ActionResult>(state);
-        outcome.values = valuesText(results);
-        SafeArrayDestroy(results);
+        const Outcome outcome = TesterDriver::execute(position, parameters);
+        EXPECT_EQ(outcome.hr, S_OK);
         return outcome;
     }
     // The texts logged at `level`, leaving out the frame's own start and end lines.
@@ -119,9 +97,6 @@ protected:
         });
     }
 
-    ComRuntime com;
-    RecordingHost host;
-    ComPtr<ITester3> tester; // goes before the host, and the link with it
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "../support/ScriptedLink.h"
 #include "../support/ScriptedSerialPort.h"
 #include "links/RS232.h"
+#include "../support/TesterDriver.h"
 #include "../support/Variants.h"
 #include "serial/Serial.h"
 #include "com/ComObject.h"
@@ -47,61 +48,11 @@ enum Position : ULONG {
     SendFile, CompareFile, ClearReceiveQueue, StartLoggingToFile, StopLoggingToFile
 };
 
-using Lines = std::vector<std::string>;
-inline constexpr auto Passed = ActionResult::Passed, Failed = ActionResult::Failed, Error = ActionResult::Error,
-                      Aborted = ActionResult::Aborted, Warning = ActionResult::Warning;
-
-struct Outcome {
-    HRESULT hr = E_FAIL;
-    ActionResult state = ActionResult::Error;
-    std::string values; // the result values by type and value: "i7 d2.5 sword "
-};
-
-class SerialHarness {
+class SerialHarness : public TesterDriver<TestSerial> {
 public:
-    SerialHarness() {
-        ComObject<TestSerial>::create(IID_ITester3, tester.putVoid());
-        tester->SetHost(&host);
-    }
-
-    TestSerial& serial() { return static_cast<TestSerial&>(static_cast<Tester&>(*tester.get())); }
+    TestSerial& serial() { return object(); }
     ScriptedLink& link() { return *serial().scripted; }
 
-    bool create(const std::vector<Value>& parameters) {
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        return tester->New(ParameterArray(parameters).get(), &ok) == S_OK && ok == VARIANT_TRUE;
-    }
-    bool destroyLink() {
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        return tester->Delete(&ok) == S_OK && ok == VARIANT_TRUE;
-    }
-    Outcome execute(ULONG position, const std::vector<Value>& parameters = {}) {
-        Outcome outcome;
-        SAFEARRAY* results = nullptr;
-        ULONG state = 0;
-        outcome.hr = tester->ExecuteAction(position, ParameterArray(parameters).get(), &results, &state);
-        outcome.state = static_cast<ActionResult>(state);
-        if (!results) return outcome;
-        VARIANT* items = nullptr;
-        SafeArrayAccessData(results, reinterpret_cast<void**>(&items));
-        std::ostringstream values;
-        for (std::uint32_t i = 0; i < elementCount(results); ++i) {
-            if (items[i].vt == VT_I4) values << "i" << items[i].lVal << " ";
-            if (items[i].vt == VT_R8) values << "d" << items[i].dblVal << " ";
-            if (items[i].vt == VT_BSTR) values << "s" << textOf(items[i]) << " ";
-        }
-        outcome.values = values.str();
-        SafeArrayUnaccessData(results);
-        SafeArrayDestroy(results);
-        return outcome;
-    }
-    // The texts logged at `level` since the last clear.
-    std::vector<std::string> lines(LogLevel level) {
-        std::vector<std::string> texts;
-        for (const auto& line : host.snapshot())
-            if (line.level == static_cast<ULONG>(level)) texts.push_back(line.text);
-        return texts;
-    }
     std::string status() {
         Bstr text;
         tester->GetStatus(text.put());
@@ -113,9 +64,6 @@ public:
         serial().setTimeout(seconds);
         return serial().peekByte();
     }
-
-    RecordingHost host;
-    ComPtr<ITester3> tester; // goes before the host, and the link with it
 };
 
 // A tester whose scripted link is open, with its log cleared.
