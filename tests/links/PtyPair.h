@@ -16,7 +16,10 @@
 
 #ifndef _WIN32
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -44,16 +47,23 @@ public:
         folder_ = folder;
         const std::string firstEnd = end(first), secondEnd = end(second);
         const std::string a = "pty,raw,echo=0,link=" + firstEnd, b = "pty,raw,echo=0,link=" + secondEnd;
-        char* const argv[] = {const_cast<char*>("socat"), const_cast<char*>(a.c_str()), const_cast<char*>(b.c_str()),
-                              nullptr};
-        if (posix_spawnp(&socat_, "socat", nullptr, nullptr, argv, environ) != 0) {
+        const std::string log = folder_ + "/socat.log";
+        char* const argv[] = {const_cast<char*>("socat"), const_cast<char*>("-d"), const_cast<char*>("-d"),
+                              const_cast<char*>(a.c_str()), const_cast<char*>(b.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int spawned = posix_spawnp(&socat_, "socat", &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
             socat_ = 0;
             problem_ = "cannot start socat";
             return;
         }
-        // socat makes the links once both terminals exist; a bounded wait for them.
+        // Ready once socat has set both terminals up and says it moves data
+        // (the links appear before the terminals' settings are final).
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!(std::filesystem::exists(firstEnd) && std::filesystem::exists(secondEnd))) {
+        while (!(std::filesystem::exists(firstEnd) && std::filesystem::exists(secondEnd) && logSays(log))) {
             if (std::chrono::steady_clock::now() > deadline) {
                 problem_ = "socat made no terminals within 10 s";
                 return;
@@ -83,6 +93,12 @@ public:
 private:
     std::string problem_;
 #ifndef _WIN32
+    static bool logSays(const std::string& log) {
+        std::ifstream in(log);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.find("starting data transfer loop") != std::string::npos;
+    }
+
     std::string folder_;
     pid_t socat_ = 0;
 #endif
