@@ -30,8 +30,9 @@ crashed=""
 for target in $targets; do
   mkdir -p "$build/corpus/$target" "$build/crashes/$target"
   echo "== $target: $seconds s"
-  # -timeout catches an input that makes a parser loop or crawl.
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  # -timeout catches an input that makes a parser loop or crawl; it counts
+  # wall time, so it is generous enough for a machine busy with builds.
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
       -artifact_prefix="$build/crashes/$target/" "$build/corpus/$target" "tests/fuzz/corpus/$target" \
       >"$build/crashes/$target.log" 2>&1; then
     crashed="$crashed $target"

@@ -11,6 +11,8 @@
 #include "links/ISerialClient.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -56,56 +58,91 @@ inline std::string show(const std::uint8_t* data, std::uint32_t length) {
     return out;
 }
 
+inline constexpr std::chrono::seconds patience{10};
+
+// Writes down every callback as one line of text: "<name> rx <data>",
+// "<name> tx <data>", "<name> event <code>", "<name> status <text>", and the
+// bare "online" and "offline". A test takes what came since its last take,
+// or waits (at most `patience` by default) until a line shows up.
 class RecordingClient : public ISerialClient {
 public:
-    // Lines name the link they come from: "<name> rx <data>", "<name> tx
-    // <data>", "<name> event <code>", "<name> status <text>", and the bare
-    // "online" and "offline".
     void name(ISerial* link, std::string text) { names_[link] = std::move(text); }
 
     void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        const std::lock_guard lock(mutex_);
-        lines_.push_back(nameOf(link) + " rx " + show(data, length));
-        received_.emplace_back(data, data + length);
+        const Bytes payload(data, data + length);
+        record(nameOf(link) + " rx " + show(data, length), &payload);
     }
     void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        add(nameOf(link) + " tx " + show(data, length));
+        record(nameOf(link) + " tx " + show(data, length));
     }
-    void onOnline() override { add("online"); }
-    void onOffline() override { add("offline"); }
+    void onOnline() override { record("online"); }
+    void onOffline() override { record("offline"); }
     void onCommEvent(ISerial* link, CommEvent event) override {
-        add(nameOf(link) + " event " + std::to_string(static_cast<std::uint32_t>(event)));
+        record(nameOf(link) + " event " + std::to_string(static_cast<std::uint32_t>(event)));
     }
     // Reads the status inside the callback, as testers do: this would
     // deadlock if the link held its status lock across the call.
-    void onStatusChanged(ISerial* link) override { add(nameOf(link) + " status " + link->getStatus()); }
+    void onStatusChanged(ISerial* link) override { record(nameOf(link) + " status " + link->getStatus()); }
 
-    // What happened since the last take, emptying the record.
+    // The lines since the last take; takes them.
     Lines lines() {
         const std::lock_guard lock(mutex_);
         received_.clear();
-        return std::exchange(lines_, {});
+        return Lines(all_.begin() + static_cast<std::ptrdiff_t>(std::exchange(taken_, all_.size())), all_.end());
     }
-    // Only the received payloads since the last take, emptying the record.
+    // Only the received payloads since the last take; takes them.
     std::vector<Bytes> received() {
         const std::lock_guard lock(mutex_);
-        lines_.clear();
+        taken_ = all_.size();
         return std::exchange(received_, {});
+    }
+    // Every line since the start (takes do not empty this one).
+    Lines all() {
+        const std::lock_guard lock(mutex_);
+        return all_;
+    }
+    int count(const std::string& part) {
+        const std::lock_guard lock(mutex_);
+        return occurrences(part);
+    }
+    // Waits until `count` lines since the start hold `part`.
+    bool waitFor(const std::string& part, int count = 1, std::chrono::milliseconds limit = patience) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
+    }
+    // Waits until the bytes received since the start hold `text`.
+    bool waitForReceived(std::string_view text, std::chrono::milliseconds limit = patience) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return receivedText_.find(text) != std::string::npos; });
     }
 
 private:
-    void add(std::string line) {
-        const std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
+    void record(std::string line, const Bytes* payload = nullptr) {
+        {
+            const std::lock_guard lock(mutex_);
+            all_.push_back(std::move(line));
+            if (payload) {
+                receivedText_.append(payload->begin(), payload->end());
+                received_.push_back(*payload);
+            }
+        }
+        changed_.notify_all();
+    }
+    int occurrences(const std::string& part) const {
+        return static_cast<int>(std::count_if(all_.begin(), all_.end(),
+                                              [&](const std::string& line) { return line.find(part) != std::string::npos; }));
     }
     std::string nameOf(ISerial* link) const {
         const auto found = names_.find(link);
         return found == names_.end() ? "?" : found->second;
     }
+    std::map<ISerial*, std::string> names_; // set before the links start
     std::mutex mutex_;
-    std::map<ISerial*, std::string> names_;
-    Lines lines_;
-    std::vector<Bytes> received_;
+    std::condition_variable changed_;
+    Lines all_;
+    std::size_t taken_ = 0;       // lines before this one were taken
+    std::vector<Bytes> received_; // payloads not taken yet
+    std::string receivedText_;    // every byte received since the start
 };
 
 inline void setKey(ISerial& link, std::string_view passPhrase) {

@@ -10,15 +10,13 @@
 #include "../support/OpenHandles.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 
 namespace {
 
 using namespace std::chrono_literals;
 constexpr auto eventLimit = 20s; // generous: a child interpreter starts slowly under Wine
 
-constexpr auto exitReport = "tx 657869740a"; // "exit\n" as transmitted
+constexpr auto exitReport = "? tx 657869740a"; // "exit\n" as transmitted
 
 // A command that says "busy-now", then keeps the child busy, neither
 // reading its input nor writing, for longer than any test waits.
@@ -37,52 +35,11 @@ constexpr std::string_view answerCommand = "set /a 6*7\r\n";
 constexpr std::string_view answerCommand = "echo $((6*7))\n";
 #endif
 
-// Records every callback as a line, keeps the received text, and lets a
-// test wait until what it expects has come.
-class WaitingClient : public ISerialClient {
+// A recording client that waits as long as a child interpreter may need.
+class WaitingClient : public RecordingClient {
 public:
-    void onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
-        update([&] { received_.append(data, data + length); });
-    }
-    void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
-        update([&] { lines_.push_back("tx " + show(data, length)); });
-    }
-    void onOnline() override { update([&] { lines_.push_back("online"); }); }
-    void onOffline() override { update([&] { lines_.push_back("offline"); }); }
-    void onCommEvent(ISerial*, CommEvent) override { update([&] { lines_.push_back("event"); }); }
-    void onStatusChanged(ISerial* link) override {
-        const std::string status = link->getStatus();
-        update([&] { lines_.push_back("status " + status); });
-    }
-
-    bool waitForReceived(std::string_view text) {
-        return waitUntil([&] { return received_.find(text) != std::string::npos; });
-    }
-    bool waitForLine(const std::string& line) {
-        return waitUntil([&] { return std::find(lines_.begin(), lines_.end(), line) != lines_.end(); });
-    }
-    Lines takeLines() {
-        const std::lock_guard lock(mutex_);
-        return std::exchange(lines_, {});
-    }
-
-private:
-    void update(const std::function<void()>& change) {
-        {
-            const std::lock_guard lock(mutex_);
-            change();
-        }
-        changed_.notify_all();
-    }
-    bool waitUntil(const std::function<bool()>& done) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, eventLimit, done);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Lines lines_;
-    std::string received_;
+    bool waitForReceived(std::string_view text) { return RecordingClient::waitForReceived(text, eventLimit); }
+    bool waitForLine(const std::string& line) { return waitFor(line, 1, eventLimit); }
 };
 
 bool sendText(ISerial& link, std::string_view text) {
@@ -108,10 +65,12 @@ TEST(ProcessPipe, CloseSendsExitThenGoesOffline) {
     WaitingClient client;
     ProcessPipe link(&client);
     ASSERT_TRUE(link.open(0, nullptr));
-    ASSERT_TRUE(client.waitForLine("status Process online"));
-    client.takeLines();
+    ASSERT_TRUE(client.waitForLine("? status Process online"));
+    client.lines();
     ASSERT_TRUE(link.close());
-    EXPECT_EQ(client.takeLines(), (Lines{exitReport, "offline", "status Process offline"}));
+    Lines reports = client.lines();
+    std::erase_if(reports, [](const std::string& line) { return line.find(" rx ") != std::string::npos; }); // prompts
+    EXPECT_EQ(reports, (Lines{exitReport, "offline", "? status Process offline"}));
     EXPECT_FALSE(link.close());
     EXPECT_FALSE(sendText(link, "echo late\n"));
     EXPECT_FALSE(link.isOpen());
@@ -127,7 +86,7 @@ TEST(ProcessPipe, StaysUsableAfterTheChildExitsByItselfAndReopens) {
     EXPECT_TRUE(sendText(link, "echo nobody\n"));
     EXPECT_TRUE(link.isOpen());
     EXPECT_TRUE(link.close());
-    EXPECT_TRUE(client.waitForLine("status Process offline"));
+    EXPECT_TRUE(client.waitForLine("? status Process offline"));
 
     ASSERT_TRUE(link.open(0, nullptr));
     ASSERT_TRUE(sendText(link, answerCommand));
@@ -144,7 +103,7 @@ TEST(ProcessPipe, ClosesWhileTheChildIsBusy) {
     ASSERT_TRUE(sendText(link, busyCommand));
     ASSERT_TRUE(client.waitForReceived(busyNotice));
     EXPECT_TRUE(link.close());
-    EXPECT_TRUE(client.waitForLine("status Process offline"));
+    EXPECT_TRUE(client.waitForLine("? status Process offline"));
     ASSERT_TRUE(link.open(0, nullptr));
     ASSERT_TRUE(sendText(link, answerCommand));
     EXPECT_TRUE(client.waitForReceived("42"));

@@ -19,7 +19,7 @@ namespace Ev = platform::LineEvent;
 
 struct ScriptedRs232 {
     std::shared_ptr<PortScript> script = std::make_shared<PortScript>();
-    WatchingClient client;
+    RecordingClient client;
     RS232 link{&client, std::make_unique<ScriptedSerialPort>(script)};
 
     ScriptedRs232() { client.name(&link, "rs"); }
@@ -172,7 +172,7 @@ TEST(RS232Link, RemovedDeviceStaysOnlineUntilCloseWhichEndsIt) {
 
 TEST(RS232Link, PacketFramingCarriesTheNameAndTheEvents) {
     auto script = std::make_shared<PortScript>();
-    WatchingClient client;
+    RecordingClient client;
     PacketSerial link(&client, [&](ISerialClient* inner) -> std::unique_ptr<ISerial> {
         return std::make_unique<RS232>(inner, std::make_unique<ScriptedSerialPort>(script));
     });

@@ -49,7 +49,7 @@ protected:
     }
 
     PtyPair pair;
-    WatchingClient client;
+    RecordingClient client;
 };
 
 } // namespace

@@ -1,5 +1,4 @@
-// For the socket links: a client whose record a test can wait on, and
-// peers on 127.0.0.1 made with the sockets seam, each waiting at most
+// For the socket links: peers on 127.0.0.1 made with the sockets seam, each waiting at most
 // `patience` and then failing the test rather than hanging.
 #pragma once
 
@@ -12,83 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
-
-inline constexpr std::chrono::seconds patience{10};
-
-// Records every callback as RecordingClient does, and wakes waiters.
-class WatchingClient : public RecordingClient {
-public:
-    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        record([&] {
-            RecordingClient::onDataReceived(link, data, length);
-            const std::lock_guard lock(mutex_);
-            received_.emplace_back(data, data + length);
-        });
-    }
-    void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        record([&] { RecordingClient::onDataTransmitted(link, data, length); });
-    }
-    void onOnline() override { record([&] { RecordingClient::onOnline(); }); }
-    void onOffline() override { record([&] { RecordingClient::onOffline(); }); }
-    void onCommEvent(ISerial* link, CommEvent event) override {
-        record([&] { RecordingClient::onCommEvent(link, event); });
-    }
-    void onStatusChanged(ISerial* link) override { record([&] { RecordingClient::onStatusChanged(link); }); }
-
-    // What happened since the last take, as RecordingClient gives it.
-    Lines lines() {
-        const std::lock_guard lock(mutex_);
-        received_.clear();
-        return Lines(all_.begin() + static_cast<std::ptrdiff_t>(std::exchange(taken_, all_.size())), all_.end());
-    }
-    std::vector<Bytes> received() {
-        const std::lock_guard lock(mutex_);
-        taken_ = all_.size();
-        return std::exchange(received_, {});
-    }
-    // Every line since the start (takes do not empty this one).
-    Lines all() {
-        const std::lock_guard lock(mutex_);
-        return all_;
-    }
-    // Waits until `count` lines since the start hold `part`; false after `limit`.
-    bool waitFor(const std::string& part, int count = 1, std::chrono::milliseconds limit = patience) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
-    }
-    int occurrences(const std::string& part) const {
-        int found = 0;
-        for (const std::string& line : all_) found += line.find(part) != std::string::npos;
-        return found;
-    }
-    int count(const std::string& part) {
-        const std::lock_guard lock(mutex_);
-        return occurrences(part);
-    }
-
-private:
-    void record(const std::function<void()>& call) {
-        call();
-        // The lines move from the base's record to this one.
-        Lines newest = RecordingClient::lines();
-        {
-            const std::lock_guard lock(mutex_);
-            all_.insert(all_.end(), newest.begin(), newest.end());
-        }
-        changed_.notify_all();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Lines all_;
-    std::size_t taken_ = 0;         // lines before this one were taken
-    std::vector<Bytes> received_;   // payloads not taken yet
-};
 
 // A port that nothing listens on at the moment. Starts the sockets library
 // first, as a tester's "new" does through the factory.

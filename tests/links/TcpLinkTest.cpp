@@ -20,7 +20,7 @@ protected:
     bool openClient() { return openWith({Value("127.0.0.1"), Value(static_cast<int>(port))}); }
     std::string prefix() const { return "tcp status tcp " + std::string(role) + " port " + std::to_string(port); }
 
-    WatchingClient client;
+    RecordingClient client;
     TCP link{&client};
     std::uint16_t port = freePort();
     const char* role = "server";
@@ -148,8 +148,8 @@ TEST_F(TcpLinkTest, ATakenPortGivesABindErrorAgainAndAgain) {
 
 TEST(TcpPacketLink, FramesTravelWholeBetweenTwoLinks) {
     const std::uint16_t port = freePort();
-    WatchingClient serverSide;
-    WatchingClient clientSide;
+    RecordingClient serverSide;
+    RecordingClient clientSide;
     auto server = SerialCreator::instance()->create(&serverSide, "tcppkt");
     auto client = SerialCreator::instance()->create(&clientSide, "TCPPKT");
     ASSERT_NE(dynamic_cast<PacketSerial*>(server.get()), nullptr);
@@ -175,7 +175,7 @@ TEST(TcpPacketLink, FramesTravelWholeBetweenTwoLinks) {
 }
 
 TEST(TcpPacketLink, PayloadReportedWhenTheFrameLeavesInPieces) {
-    WatchingClient client;
+    RecordingClient client;
     ScriptedLink* inner = nullptr;
     PacketSerial packet(&client, [&inner](ISerialClient* innerClient) {
         auto link = std::make_unique<ScriptedLink>(innerClient);

@@ -11,7 +11,7 @@ namespace {
 
 // Blocks written before the reader has bound its socket are dropped:
 // sends probes until one comes back through `receiver`'s client.
-bool waitUntilBound(ISerial& sender, WatchingClient& receiver) {
+bool waitUntilBound(ISerial& sender, RecordingClient& receiver) {
     for (int tries = 0; tries < 200; ++tries) {
         // Each probe its own text: datagrams reach a socket in order, so once
         // this one is back, no earlier probe is still on its way to confuse
@@ -26,7 +26,7 @@ bool waitUntilBound(ISerial& sender, WatchingClient& receiver) {
 } // namespace
 
 TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
-    WatchingClient client;
+    RecordingClient client;
     UDP link(&client);
     client.name(&link, "udp");
     const int port = freePort();
@@ -52,8 +52,8 @@ TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
 }
 
 TEST(UdpLink, TwoLinksTalkEachFromItsPortToTheOthers) {
-    WatchingClient aSide;
-    WatchingClient bSide;
+    RecordingClient aSide;
+    RecordingClient bSide;
     UDP a(&aSide);
     UDP b(&bSide);
     aSide.name(&a, "a");
@@ -67,7 +67,7 @@ TEST(UdpLink, TwoLinksTalkEachFromItsPortToTheOthers) {
 }
 
 TEST(UdpLink, OpenShapes) {
-    WatchingClient client;
+    RecordingClient client;
     UDP link(&client);
     client.name(&link, "udp");
     EXPECT_FALSE(openWith(link, {}));
@@ -84,7 +84,7 @@ TEST(UdpLink, OpenShapes) {
 }
 
 TEST(UdpLink, OpeningAndClosingLeavesNothingBehind) {
-    WatchingClient client;
+    RecordingClient client;
     UDP link(&client);
     const int port = freePort();
     const auto cycle = [&] {

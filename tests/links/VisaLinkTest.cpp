@@ -66,7 +66,7 @@ protected:
     }
 
     Instrument instrument;
-    WatchingClient client;
+    RecordingClient client;
     std::unique_ptr<ISerial> link = SerialCreator::instance()->create(&client, "VISA");
     int answers = 0;
 };
