@@ -62,6 +62,12 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
     }
+    // Waits until `condition` holds, tested after each callback; false after
+    // `limit`. The condition must not call back into this client.
+    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = patience) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, condition);
+    }
     int occurrences(const std::string& part) const {
         int found = 0;
         for (const std::string& line : all_) found += line.find(part) != std::string::npos;
