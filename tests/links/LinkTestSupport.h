@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -109,6 +110,12 @@ public:
     bool waitFor(const std::string& part, int count = 1, std::chrono::milliseconds limit = patience) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
+    }
+    // Waits until `condition` holds, tested after each callback. The
+    // condition must not call back into this client.
+    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = patience) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, condition);
     }
     // Waits until the bytes received since the start hold `text`.
     bool waitForReceived(std::string_view text, std::chrono::milliseconds limit = patience) {
