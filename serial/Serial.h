@@ -114,6 +114,8 @@ private:
     // ended without one (deadline, abort or closed link).
     bool awaitUnread();
     std::uint8_t nextByte(bool consume);
+    // Queues a received chunk; short ones share blocks.
+    void queueReceived(const std::uint8_t* data, std::uint32_t length);
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
     bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);
