@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,9 @@ private:
     // ended without one (deadline, abort or closed link).
     bool awaitUnread();
     std::uint8_t nextByte(bool consume);
+    std::span<const std::uint8_t> unreadBytes() const {
+        return {currentChunk_.data() + readPosition_, currentChunk_.size() - readPosition_};
+    }
     // Queues a received chunk; short ones share blocks.
     void queueReceived(const std::uint8_t* data, std::uint32_t length);
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
