@@ -119,18 +119,12 @@ bool Serial::awaitUnread() {
     }
 }
 
-std::uint8_t Serial::nextByte(bool consume) {
-    if (!awaitUnread()) return 0;
-    const std::uint8_t octet = currentChunk_[readPosition_];
-    if (consume) ++readPosition_;
-    return octet;
+std::span<const std::uint8_t> Serial::awaitBytes() {
+    if (!awaitUnread()) return {};
+    return unreadBytes();
 }
 
-std::uint8_t Serial::readByte() { return nextByte(true); }
-
-std::uint8_t Serial::peekByte() { return nextByte(false); }
-
-void Serial::skipWhitespace() {
-    for (std::uint8_t octet = peekByte(); octet == ' ' || octet == '\r' || octet == '\t' || octet == '\n'; octet = peekByte())
-        readByte();
+std::uint8_t Serial::peekByte() {
+    const std::span<const std::uint8_t> bytes = awaitBytes();
+    return bytes.empty() ? 0 : bytes.front();
 }

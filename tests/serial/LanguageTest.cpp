@@ -9,15 +9,25 @@
 
 namespace {
 
-// A scan port over fixed bytes. When they run out the wait ends (the
-// deadline passes, or the host aborts), and the reader gives 0 from then on.
+// A scan port over fixed bytes, handed out in runs of `runLength`. When
+// they run out the wait ends (the deadline passes, or the host aborts), and
+// the port gives nothing from then on.
 class BytesPort final : public ScanPort {
 public:
-    explicit BytesPort(std::string bytes, bool abortAtEnd = false) : input(std::move(bytes)), abortAtEnd_(abortAtEnd) {}
-    std::uint8_t readByte() override { return next(true); }
-    std::uint8_t peekByte() override { return next(false); }
-    void skipWhitespace() override {
-        for (auto b = peekByte(); b == ' ' || b == '\r' || b == '\t' || b == '\n'; b = peekByte()) readByte();
+    explicit BytesPort(std::string bytes, bool abortAtEnd = false, std::size_t runLength = 3)
+        : input(std::move(bytes)), abortAtEnd_(abortAtEnd), runLength_(runLength) {}
+    std::span<const std::uint8_t> awaitBytes() override {
+        if (expired || abortedByHost) return ++readsAfterStop, std::span<const std::uint8_t>();
+        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, std::span<const std::uint8_t>();
+        return bytesAtHand();
+    }
+    std::span<const std::uint8_t> bytesAtHand() override {
+        const auto* const data = reinterpret_cast<const std::uint8_t*>(input.data());
+        return {data + position, std::min(runLength_, input.size() - position)};
+    }
+    void consumeBytes(std::size_t count) override {
+        position += count;
+        if (count > 0 && stopAfterLastByte && position == input.size()) (abortAtEnd_ ? abortedByHost : expired) = true;
     }
     bool timedOut() const override { return expired; }
     bool aborted() const override { return abortedByHost; }
@@ -40,14 +50,8 @@ public:
     long readsAfterStop = 0; // how often the scan asked again once the wait had ended
 
 private:
-    std::uint8_t next(bool consume) {
-        if (expired || abortedByHost) return ++readsAfterStop, 0;
-        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, 0;
-        const auto octet = static_cast<std::uint8_t>(input[consume ? position++ : position]);
-        if (stopAfterLastByte && position == input.size()) (abortAtEnd_ ? abortedByHost : expired) = true;
-        return octet;
-    }
     bool abortAtEnd_;
+    std::size_t runLength_;
 };
 
 constexpr auto P = ActionResult::Passed, F = ActionResult::Failed, E = ActionResult::Error;
@@ -116,9 +120,10 @@ TEST(Scanf, Conversions) {
         {"%d ", "5", F, "i5 ", "", "", true}, // the deadline ends the number, then the scan
         {"", "abc", P, "", "", "abc", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "format '" << c.format << "' received '" << c.received << "'");
-        BytesPort port(c.received);
+    for (const auto& c : cases) for (const std::size_t runLength : {1, 3, 64}) {
+        SCOPED_TRACE(testing::Message() << "format '" << c.format << "' received '" << c.received << "' in runs of "
+                                        << runLength);
+        BytesPort port(c.received, false, runLength);
         EXPECT_EQ(ScanfEngine(port).run(c.format), c.result);
         EXPECT_EQ(port.values, c.values);
         std::string lines;
