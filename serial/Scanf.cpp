@@ -93,7 +93,34 @@ ScanSet parseScanSet(const std::string& format, std::size_t open, std::size_t& e
     return set;
 }
 
-bool ScanfEngine::stopped() const { return port_.timedOut() || port_.aborted() || !port_.linkOpen(); }
+bool ScanfEngine::stopped() {
+    if (next_ != end_) return false;
+    settle();
+    if (port_.timedOut() || port_.aborted() || !port_.linkOpen()) return true;
+    // Just looked at: the bytes already received need no second look.
+    takeRun(port_.bytesAtHand());
+    return false;
+}
+
+void ScanfEngine::settle() {
+    port_.consumeBytes(static_cast<std::size_t>(next_ - runStart_));
+    runStart_ = next_;
+}
+
+void ScanfEngine::takeRun(std::span<const std::uint8_t> run) {
+    runStart_ = next_ = run.data();
+    end_ = run.data() + run.size();
+}
+
+bool ScanfEngine::refill() {
+    settle();
+    takeRun(port_.awaitBytes());
+    return next_ != end_;
+}
+
+void ScanfEngine::skipWhitespace() {
+    while (isReceivedWhitespace(peekByte())) ++next_;
+}
 
 void ScanfEngine::reportFormatted(LogLevel level, const char* format, ...) {
     char buffer[1024];
@@ -119,12 +146,21 @@ ScanfEngine::Step ScanfEngine::collected(const std::string& text) {
 }
 
 ActionResult ScanfEngine::run(const std::string& format) {
+    runStart_ = next_ = end_ = nullptr;
+    const ActionResult result = runFormat(format);
+    settle();
+    return result;
+}
+
+ActionResult ScanfEngine::runFormat(const std::string& format) {
     width_.reset();
     assign_ = true;
     bool inSpecification = false;
     std::size_t position = 0;
     while (position < format.size()) {
-        if (stopped()) break;
+        // Looked at before each literal and each conversion: the characters
+        // of one conversion follow each other without reading.
+        if (!inSpecification && stopped()) break;
         const char c = format[position];
         if (!inSpecification) {
             if (c == '%') {
@@ -166,7 +202,7 @@ ActionResult ScanfEngine::run(const std::string& format) {
 }
 
 ScanfEngine::Step ScanfEngine::literal(char expected, std::size_t& position) {
-    const std::uint8_t octet = port_.readByte();
+    const std::uint8_t octet = readByte();
     if (octet == static_cast<std::uint8_t>(expected)) {
         ++position;
         return Step::Next;
@@ -185,7 +221,7 @@ ScanfEngine::Step ScanfEngine::convert(char conversion, const std::string& forma
     ++position;
     switch (conversion) {
     case '%':
-        return port_.readByte() == '%' ? Step::Next : Step::Fail;
+        return readByte() == '%' ? Step::Next : Step::Fail;
     case 's':
         return word();
     case 'd': case 'u': case 'o': case 'x':
@@ -196,20 +232,20 @@ ScanfEngine::Step ScanfEngine::convert(char conversion, const std::string& forma
 }
 
 ScanfEngine::Step ScanfEngine::integer(char conversion) {
-    port_.skipWhitespace();
+    skipWhitespace();
     const unsigned base = conversion == 'o' ? 8 : conversion == 'x' ? 16 : 10;
     bool negative = false;
-    const std::uint8_t sign = port_.peekByte();
+    const std::uint8_t sign = peekByte();
     if ((conversion == 'd' && (sign == '-' || sign == '+')) || (conversion == 'u' && sign == '+')) {
         negative = sign == '-';
-        port_.readByte();
+        readByte();
     }
     std::uint32_t value = 0; // wraps like the 32-bit arithmetic scripts expect
     bool anyDigit = false;
-    for (int digit = digitValue(port_.peekByte(), base); digit >= 0; digit = digitValue(port_.peekByte(), base)) {
+    for (int digit = digitValue(peekByte(), base); digit >= 0; digit = digitValue(peekByte(), base)) {
         value = value * base + static_cast<std::uint32_t>(digit);
         anyDigit = true;
-        port_.readByte();
+        readByte();
     }
     if (!anyDigit) {
         static constexpr const char* invalid[] = {"Invalid decimal number received", "Invalid unsigned decimal number received",
@@ -233,26 +269,26 @@ ScanfEngine::Step ScanfEngine::integer(char conversion) {
 }
 
 ScanfEngine::Step ScanfEngine::floating() {
-    port_.skipWhitespace();
+    skipWhitespace();
     std::string text;
     bool anyDigit = false;
-    const auto take = [&] { text += static_cast<char>(port_.readByte()); };
+    const auto take = [&] { text += static_cast<char>(readByte()); };
     const auto takeDigits = [&] {
-        while (isDecimalDigit(port_.peekByte())) {
+        while (isDecimalDigit(peekByte())) {
             take();
             anyDigit = true;
         }
     };
-    if (port_.peekByte() == '-' || port_.peekByte() == '+') take();
+    if (peekByte() == '-' || peekByte() == '+') take();
     takeDigits();
-    if (port_.peekByte() == '.') {
+    if (peekByte() == '.') {
         take();
         takeDigits();
     }
     const bool digitsBeforeExponent = anyDigit;
-    if (port_.peekByte() == 'e' || port_.peekByte() == 'E') {
+    if (peekByte() == 'e' || peekByte() == 'E') {
         take();
-        if (port_.peekByte() == '-' || port_.peekByte() == '+') take();
+        if (peekByte() == '-' || peekByte() == '+') take();
         takeDigits();
     }
     if (!digitsBeforeExponent) {
@@ -268,13 +304,12 @@ ScanfEngine::Step ScanfEngine::floating() {
 }
 
 ScanfEngine::Step ScanfEngine::word() {
-    port_.skipWhitespace();
+    skipWhitespace();
     std::string text;
     // The byte that ends the word stays unread. A wait that ends (deadline,
     // abort, closed link) ends the word at once.
-    for (std::uint8_t next = port_.peekByte(); !isReceivedWhitespace(next) && !waitEnded(next);
-         next = port_.peekByte())
-        text += static_cast<char>(port_.readByte());
+    for (std::uint8_t next = peekByte(); !isReceivedWhitespace(next) && !(next == 0 && waitEnded()); next = peekByte())
+        text += static_cast<char>(readByte());
     return collected(text);
 }
 
@@ -283,10 +318,11 @@ ScanfEngine::Step ScanfEngine::scanSet(const std::string& format, std::size_t& p
     const ScanSet set = parseScanSet(format, position, end);
     position = end;
     std::string text;
-    // The byte that ends the set is consumed and dropped.
-    while (!stopped() && !(width_ && text.size() >= *width_)) {
-        const std::uint8_t octet = port_.readByte();
-        if (waitEnded(octet)) continue;
+    // The byte that ends the set is consumed and dropped; a wait that ends
+    // ends the set too.
+    while (!(width_ && text.size() >= *width_)) {
+        if (next_ == end_ && !refill()) break;
+        const std::uint8_t octet = *next_++;
         if (!set.contains(octet)) break;
         text += static_cast<char>(octet);
     }

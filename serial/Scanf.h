@@ -11,19 +11,28 @@
 #include "tester/Tester.h"
 
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
-// What a scan reads from and reports to. The reader gives 0 when a wait
-// ended without a byte (deadline, abort or closed link).
+// What a scan reads from and reports to. The scan takes received bytes a
+// run at a time: it asks for the bytes at hand and later says how many of
+// them it read.
 class ScanPort {
 public:
     virtual ~ScanPort() = default;
 
-    virtual std::uint8_t readByte() = 0;
-    virtual std::uint8_t peekByte() = 0;
-    virtual void skipWhitespace() = 0;
+    // The unread received bytes at hand, waiting for some as the byte
+    // reader does; empty when the wait ended without any (deadline, abort
+    // or closed link). The bytes stay valid until the next call.
+    virtual std::span<const std::uint8_t> awaitBytes() = 0;
+    // The unread received bytes that can be had without waiting (possibly
+    // none), with the deadline, the abort flag and the link not looked at.
+    virtual std::span<const std::uint8_t> bytesAtHand() = 0;
+    // The first `count` bytes of the last run given are read.
+    virtual void consumeBytes(std::size_t count) = 0;
     virtual bool timedOut() const = 0;
     virtual bool aborted() const = 0;
     virtual bool linkOpen() const = 0;
@@ -40,14 +49,29 @@ public:
     explicit ScanfEngine(ScanPort& port) : port_(port) {}
 
     // Runs the whole format; Passed when every part of it was processed.
+    // The bytes it read are consumed from the port when it returns.
     ActionResult run(const std::string& format);
 
 private:
     enum class Step { Next, Fail, Refuse }; // a conversion's outcome: go on, Failed, Error
 
-    bool stopped() const;
-    // The reader gave 0 because the wait ended, not because 0 was received.
-    bool waitEnded(std::uint8_t octet) const { return octet == 0 && stopped(); }
+    ActionResult runFormat(const std::string& format);
+    // Whether the wait has ended (deadline, abort flag, link), looked at
+    // only when no unread byte is at hand; takes the bytes at hand if not.
+    bool stopped();
+
+    // The byte reader over the port's runs: the next byte, or 0 when the
+    // wait for more ended; peekByte leaves the byte unread. The port is
+    // asked (and so the wait checked) only when a run is used up.
+    std::uint8_t readByte() { return next_ != end_ || refill() ? *next_++ : 0; }
+    std::uint8_t peekByte() { return next_ != end_ || refill() ? *next_ : 0; }
+    // True right after a peek that gave 0 because the wait ended, not because 0 was received.
+    bool waitEnded() const { return next_ == end_; }
+    void skipWhitespace();
+    bool refill();
+    // Tells the port how many bytes of its run were read.
+    void settle();
+    void takeRun(std::span<const std::uint8_t> run);
 
     // Reads one byte for the literal at `position`, advancing past it when it matches.
     Step literal(char expected, std::size_t& position);
@@ -62,6 +86,9 @@ private:
     Step collected(const std::string& text);
 
     ScanPort& port_;
+    const std::uint8_t* runStart_ = nullptr; // the port's run: [runStart_, next_) read, not yet settled
+    const std::uint8_t* next_ = nullptr;     // [next_, end_) unread
+    const std::uint8_t* end_ = nullptr;
     std::optional<std::uint32_t> width_; // none until a width digit is read
     bool assign_ = true;      // false after '*': the value is only logged
 };

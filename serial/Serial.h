@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,11 +61,14 @@ protected:
     };
 
     // The byte reader, on the action's thread under the deadline the action
-    // armed: the next received byte, or 0 when the wait ended without one
-    // (deadline, abort or closed link). peekByte leaves the byte unread.
-    std::uint8_t readByte();
+    // armed. awaitBytes gives the unread received bytes at hand, waiting for
+    // some as long as the deadline, the abort flag and the link allow (they
+    // are looked at before every wait, not per byte); it is empty when the
+    // wait ended without any. consumeBytes marks the first `count` read.
+    std::span<const std::uint8_t> awaitBytes();
+    void consumeBytes(std::size_t count) { readPosition_ += count; }
+    // The next received byte, left unread; 0 when the wait ended without one.
     std::uint8_t peekByte();
-    void skipWhitespace();
 
 private:
     class ScanAdapter;
@@ -113,7 +117,11 @@ private:
     // Waits for an unread byte as the byte reader does; false when the wait
     // ended without one (deadline, abort or closed link).
     bool awaitUnread();
-    std::uint8_t nextByte(bool consume);
+    std::span<const std::uint8_t> unreadBytes() const {
+        return {currentChunk_.data() + readPosition_, currentChunk_.size() - readPosition_};
+    }
+    // Queues a received chunk; short ones share blocks.
+    void queueReceived(const std::uint8_t* data, std::uint32_t length);
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
     bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);

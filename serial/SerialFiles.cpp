@@ -76,23 +76,24 @@ ActionResult Serial::compareFile(std::uint32_t count, const VARIANT* parameters)
             blockPosition = 0;
             if (blockLength == 0) return ActionResult::Passed;
         }
-        if (!awaitUnread()) {
+        const std::span<const std::uint8_t> received = awaitBytes();
+        if (received.empty()) {
             // The byte reader gives 0 for a wait that ended empty; only a
             // file byte of 0 matches it.
             if (block[blockPosition] != 0) return mismatch();
             ++blockPosition, ++filePosition;
             continue;
         }
-        // Compares what is unread of the current chunk against the rest of
-        // the block, consuming exactly the bytes compared.
-        const std::size_t length = std::min(blockLength - blockPosition, currentChunk_.size() - readPosition_);
+        // Compares the unread bytes at hand against the rest of the block,
+        // consuming exactly the bytes compared.
+        const std::size_t length = std::min(blockLength - blockPosition, received.size());
         const auto fileBytes = block.begin() + static_cast<std::ptrdiff_t>(blockPosition);
-        const auto received = currentChunk_.begin() + static_cast<std::ptrdiff_t>(readPosition_);
-        const std::size_t same =
-            static_cast<std::size_t>(std::mismatch(fileBytes, fileBytes + static_cast<std::ptrdiff_t>(length), received).first - fileBytes);
-        blockPosition += same, readPosition_ += same, filePosition += static_cast<std::uint32_t>(same);
+        const std::size_t same = static_cast<std::size_t>(
+            std::mismatch(fileBytes, fileBytes + static_cast<std::ptrdiff_t>(length), received.begin()).first - fileBytes);
+        blockPosition += same, filePosition += static_cast<std::uint32_t>(same);
+        consumeBytes(same);
         if (same < length) {
-            ++readPosition_; // the differing byte was read too
+            consumeBytes(1); // the differing byte was read too
             return mismatch();
         }
     }

@@ -4,11 +4,19 @@
 #include "serial/ByteText.h"
 #include "serial/Serial.h"
 
+#include <algorithm>
+
 namespace {
 
 // Waiting actions look at the deadline, the abort flag and the link at
 // least this often.
 constexpr auto receivePollInterval = std::chrono::milliseconds(100);
+
+// Chunks shorter than this share blocks of this size in the receive queue,
+// so that a link delivering a byte at a time does not cost an allocation
+// (and its overhead) per byte; longer chunks keep blocks of their own.
+constexpr std::size_t sharedBlockBytes = 4096;
+
 
 } // namespace
 
@@ -28,17 +36,31 @@ void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t le
         // does not close it under this copy.
         if (const std::shared_ptr<ReceivedDataLog> logFile = currentLogFile()) logFile->copy(data, length);
         if (!sinkData_) {
-            std::vector<std::uint8_t> chunk(data, data + length); // the link's bytes live only during this call
-            {
-                std::lock_guard guard(queueLock_);
-                receiveQueue_.push_back(std::move(chunk));
-            }
+            queueReceived(data, length);
             receiveSignal_.notify_one();
         }
         if (logData_) traceBytes("Rx:", data, length);
     } catch (...) {
         reportCallbackFailure("receiving");
     }
+}
+
+void Serial::queueReceived(const std::uint8_t* data, std::uint32_t length) {
+    // The link's bytes live only during its call, so they are copied: a
+    // short chunk into the spare room of the newest block when it fits,
+    // otherwise into a block of its own, made outside the lock.
+    if (length < sharedBlockBytes) {
+        std::lock_guard guard(queueLock_);
+        if (!receiveQueue_.empty() && receiveQueue_.back().capacity() - receiveQueue_.back().size() >= length) {
+            receiveQueue_.back().insert(receiveQueue_.back().end(), data, data + length);
+            return;
+        }
+    }
+    std::vector<std::uint8_t> block;
+    block.reserve(std::max<std::size_t>(length, sharedBlockBytes));
+    block.assign(data, data + length);
+    std::lock_guard guard(queueLock_);
+    receiveQueue_.push_back(std::move(block));
 }
 
 void Serial::onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) {
@@ -97,18 +119,12 @@ bool Serial::awaitUnread() {
     }
 }
 
-std::uint8_t Serial::nextByte(bool consume) {
-    if (!awaitUnread()) return 0;
-    const std::uint8_t octet = currentChunk_[readPosition_];
-    if (consume) ++readPosition_;
-    return octet;
+std::span<const std::uint8_t> Serial::awaitBytes() {
+    if (!awaitUnread()) return {};
+    return unreadBytes();
 }
 
-std::uint8_t Serial::readByte() { return nextByte(true); }
-
-std::uint8_t Serial::peekByte() { return nextByte(false); }
-
-void Serial::skipWhitespace() {
-    for (std::uint8_t octet = peekByte(); octet == ' ' || octet == '\r' || octet == '\t' || octet == '\n'; octet = peekByte())
-        readByte();
+std::uint8_t Serial::peekByte() {
+    const std::span<const std::uint8_t> bytes = awaitBytes();
+    return bytes.empty() ? 0 : bytes.front();
 }

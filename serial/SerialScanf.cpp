@@ -8,9 +8,9 @@ class Serial::ScanAdapter final : public ScanPort {
 public:
     explicit ScanAdapter(Serial& serial) : serial_(serial) {}
 
-    std::uint8_t readByte() override { return serial_.readByte(); }
-    std::uint8_t peekByte() override { return serial_.peekByte(); }
-    void skipWhitespace() override { serial_.skipWhitespace(); }
+    std::span<const std::uint8_t> awaitBytes() override { return serial_.awaitBytes(); }
+    std::span<const std::uint8_t> bytesAtHand() override { return serial_.unreadBytes(); }
+    void consumeBytes(std::size_t count) override { serial_.consumeBytes(count); }
     bool timedOut() const override { return serial_.timedOut(); }
     bool aborted() const override { return serial_.aborted(); }
     bool linkOpen() const override { return serial_.linkOpen(); }

@@ -19,11 +19,13 @@ ActionResult Serial::waitfor(std::uint32_t count, const VARIANT* parameters) {
         log(LogLevel::Trace, "Seen:%s", escapedBytes(window).c_str());
     };
     const ActionResult result = [&] {
+        // The deadline, the abort flag and the link are looked at once per
+        // run of unread bytes, not per byte.
         while (!timedOut() && !aborted() && linkOpen()) {
             if (!fetchChunk()) continue;
             // Every byte taken is consumed, part of a match or not; the
             // bytes after the one that completes the match stay unread.
-            expression->consume(currentChunk_[readPosition_++], onSeen);
+            readPosition_ += expression->consume(unreadBytes(), onSeen);
             if (expression->evaluate(false)) return ActionResult::Passed;
         }
         if (aborted()) return ActionResult::Aborted;

@@ -50,6 +50,7 @@ std::optional<WaitforExpression> WaitforExpression::parse(std::string_view text)
     if (text.find('\'') == std::string_view::npos) {
         elements.push_back(makeElement(WaitforKind::Text, std::string(text), 0));
         expression.root_ = 0;
+        expression.prepareSearches();
         return expression;
     }
 
@@ -99,6 +100,7 @@ std::optional<WaitforExpression> WaitforExpression::parse(std::string_view text)
     // A quote still open at the end is dropped without an element.
     if (depth != 0 || elements.empty()) return std::nullopt;
     if (!expression.build(0, 0, expression.root_)) return std::nullopt;
+    expression.prepareSearches();
     return expression;
 }
 
@@ -161,25 +163,23 @@ bool WaitforExpression::build(std::size_t start, unsigned nesting, std::size_t& 
     return true;
 }
 
-bool WaitforExpression::evaluate(bool final) const { return evaluateAt(root_, final); }
-
-bool WaitforExpression::evaluateAt(std::size_t index, bool final) const {
+bool evaluateWaitfor(const std::vector<WaitforElement>& elements, std::size_t index, bool final) {
     // Right operands are followed in a loop: chains of "and"/"or" can be long.
     while (index != none) {
-        const WaitforElement& element = elements_[index];
+        const WaitforElement& element = elements[index];
         switch (element.kind) {
         case WaitforKind::Text:
             return element.seen;
         case WaitforKind::Not:
-            return element.first != none && final && !evaluateAt(element.first, final);
+            return element.first != none && final && !evaluateWaitfor(elements, element.first, final);
         case WaitforKind::Or:
             if (element.first == none || element.second == none) return false;
-            if (evaluateAt(element.first, final)) return true;
+            if (evaluateWaitfor(elements, element.first, final)) return true;
             index = element.second;
             break;
         case WaitforKind::And:
             if (element.first == none || element.second == none) return false;
-            if (!evaluateAt(element.first, final)) return false;
+            if (!evaluateWaitfor(elements, element.first, final)) return false;
             index = element.second;
             break;
         default:
@@ -225,30 +225,90 @@ std::string WaitforExpression::describeAt(std::size_t index) const {
     return text;
 }
 
-std::size_t WaitforExpression::matchText(std::size_t index, std::string_view window, const SeenObserver& onSeen) {
-    WaitforElement& element = elements_[index];
-    const std::size_t length = window.size();
-    if (element.kind != WaitforKind::Text) return length;
-    if (length == 0) return 0;
-    const std::string_view text = element.text;
-    // Tails longer than the text can neither be it nor grow into it.
-    for (std::size_t start = length > text.size() ? length - text.size() : 0; start < length; ++start) {
-        const std::string_view tail = window.substr(start);
-        if (tail == text) {
-            element.seen = true;
-            if (onSeen) onSeen(window);
-            return length;
+void WaitforExpression::prepareSearches() {
+    for (std::size_t index = 0; index < elements_.size(); ++index) {
+        const WaitforElement& element = elements_[index];
+        // An empty text is never found and never needs a byte of the window.
+        if (element.kind != WaitforKind::Text || element.text.empty()) continue;
+        const std::string& text = element.text;
+        TextSearch search{index, std::vector<std::uint32_t>(text.size() + 1, 0)};
+        for (std::size_t length = 2; length <= text.size(); ++length) {
+            std::uint32_t border = search.border[length - 1];
+            while (border > 0 && text[border] != text[length - 1]) border = search.border[border];
+            if (text[border] == text[length - 1]) ++border;
+            search.border[length] = border;
         }
-        if (text.substr(0, tail.size()) == tail) return start;
+        beginsText_[static_cast<std::uint8_t>(text[0])] = true;
+        searches_.push_back(std::move(search));
     }
-    return length;
 }
 
-void WaitforExpression::consume(std::uint8_t octet, const SeenObserver& onSeen) {
-    window_ += static_cast<char>(octet);
-    largestWindow_ = std::max(largestWindow_, window_.size());
-    std::size_t unneeded = window_.size();
-    for (std::size_t i = 0; i < elements_.size(); ++i)
-        unneeded = std::min(unneeded, matchText(i, window_, onSeen));
-    window_.erase(0, unneeded);
+namespace {
+
+// The last `length` bytes of `carried` followed by bytes[0, end).
+std::string tailOf(std::string_view carried, std::span<const std::uint8_t> bytes, std::size_t end, std::size_t length) {
+    std::string tail;
+    if (length > end) tail.assign(carried.substr(carried.size() - (length - end)));
+    const std::size_t from = end - std::min(length, end);
+    tail.append(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    return tail;
+}
+
+} // namespace
+
+bool WaitforExpression::step(std::string_view carried, std::span<const std::uint8_t> bytes, std::size_t at,
+                             const SeenObserver& onSeen) {
+    const std::uint8_t octet = bytes[at];
+    largestWindow_ = std::max(largestWindow_, windowLength_ + 1);
+    std::size_t needed = 0; // the longest tail that a text not found may still grow from
+    bool anyFound = false;
+    for (TextSearch& search : searches_) {
+        const std::string& text = elements_[search.element].text;
+        std::uint32_t matched = search.matched;
+        while (matched > 0 && static_cast<std::uint8_t>(text[matched]) != octet) matched = search.border[matched];
+        if (static_cast<std::uint8_t>(text[matched]) == octet) ++matched;
+        search.matched = matched;
+        search.found = matched == text.size();
+        if (search.found) anyFound = true;
+        else needed = std::max<std::size_t>(needed, matched);
+    }
+    if (anyFound) {
+        // Each find is shown with the whole window, before it is cut.
+        const std::string window = onSeen ? tailOf(carried, bytes, at + 1, windowLength_ + 1) : std::string();
+        for (TextSearch& search : searches_) {
+            if (!search.found) continue;
+            search.found = false;
+            elements_[search.element].seen = true;
+            if (onSeen) onSeen(window);
+            // A found text needs nothing more, so it goes on from what the
+            // others keep of the window: its longest border that fits.
+            std::uint32_t border = search.border[search.matched];
+            while (border > needed) border = search.border[border];
+            search.matched = border;
+        }
+    }
+    windowLength_ = needed;
+    return anyFound;
+}
+
+std::size_t WaitforExpression::consume(std::span<const std::uint8_t> bytes, const SeenObserver& onSeen) {
+    const std::string carried = window_;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (windowLength_ == 0) {
+            // With the window empty, a byte that begins no text passes
+            // through a one-byte window and leaves it empty again.
+            largestWindow_ = std::max<std::size_t>(largestWindow_, 1);
+            at = static_cast<std::size_t>(
+                std::find_if(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(),
+                             [this](std::uint8_t octet) { return beginsText_[octet]; }) -
+                bytes.begin());
+            if (at == bytes.size()) break;
+        }
+        const bool found = step(carried, bytes, at, onSeen);
+        ++at;
+        if (found && evaluate(false)) break;
+    }
+    window_ = tailOf(carried, bytes, at, windowLength_);
+    return at;
 }

@@ -1,19 +1,35 @@
-// The scanf engine: a format over received bytes. When the bytes run out
-// the wait ends, as when the deadline passes.
+// The scanf engine: a format over received bytes, handed out in runs whose
+// lengths the input chooses. When the bytes run out the wait ends, as when
+// the deadline passes.
 #include "FuzzInput.h"
 #include "serial/Scanf.h"
 
+#include <algorithm>
+#include <span>
 #include <string>
 
 namespace {
 
 class BytesPort final : public ScanPort {
 public:
-    explicit BytesPort(std::string_view bytes) : bytes_(bytes) {}
-    std::uint8_t readByte() override { return next(true); }
-    std::uint8_t peekByte() override { return next(false); }
-    void skipWhitespace() override {
-        for (auto b = peekByte(); b == ' ' || b == '\r' || b == '\t' || b == '\n'; b = peekByte()) readByte();
+    BytesPort(std::string_view bytes, std::size_t runLength) : bytes_(bytes), runLength_(runLength) {}
+    std::span<const std::uint8_t> awaitBytes() override {
+        if (position_ >= bytes_.size()) {
+            // A scan that keeps reading after its wait ended would never end.
+            if (++readsAfterEnd_ > 1000000) __builtin_trap();
+            expired_ = true;
+            return {};
+        }
+        return bytesAtHand();
+    }
+    std::span<const std::uint8_t> bytesAtHand() override {
+        given_ = std::min(runLength_, bytes_.size() - position_);
+        return {reinterpret_cast<const std::uint8_t*>(bytes_.data()) + position_, given_};
+    }
+    void consumeBytes(std::size_t count) override {
+        if (count > given_) __builtin_trap(); // more than the last run held
+        position_ += count;
+        given_ -= count;
     }
     bool timedOut() const override { return expired_; }
     bool aborted() const override { return false; }
@@ -24,18 +40,10 @@ public:
     void report(LogLevel, const std::string&) override {}
 
 private:
-    std::uint8_t next(bool consume) {
-        if (position_ >= bytes_.size()) {
-            // A scan that keeps reading after its wait ended would never end.
-            if (++readsAfterEnd_ > 1000000) __builtin_trap();
-            expired_ = true;
-            return 0;
-        }
-        return static_cast<std::uint8_t>(bytes_[consume ? position_++ : position_]);
-    }
-
     std::string_view bytes_;
+    std::size_t runLength_;
     std::size_t position_ = 0;
+    std::size_t given_ = 0; // bytes of the last run not yet consumed
     long readsAfterEnd_ = 0;
     bool expired_ = false;
 };
@@ -43,8 +51,10 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto [format, received] = fuzz::splitAtNul(fuzz::text(data, size));
-    BytesPort port(received);
+    const auto [format, rest] = fuzz::splitAtNul(fuzz::text(data, size));
+    // The byte after the NUL sets the run lengths; the rest is received.
+    const std::size_t runLength = rest.empty() ? 1 : 1 + static_cast<std::uint8_t>(rest[0]) % 17;
+    BytesPort port(rest.empty() ? rest : rest.substr(1), runLength);
     ScanfEngine(port).run(std::string(format));
     return 0;
 }

@@ -9,22 +9,32 @@
 
 namespace {
 
-// A scan port over fixed bytes. When they run out the wait ends (the
-// deadline passes, or the host aborts), and the reader gives 0 from then on.
+// A scan port over fixed bytes, handed out in runs of `runLength`. When
+// they run out the wait ends (the deadline passes, or the host aborts), and
+// the port gives nothing from then on.
 class BytesPort final : public ScanPort {
 public:
-    explicit BytesPort(std::string bytes, bool abortAtEnd = false) : input(std::move(bytes)), abortAtEnd_(abortAtEnd) {}
-    std::uint8_t readByte() override { return next(true); }
-    std::uint8_t peekByte() override { return next(false); }
-    void skipWhitespace() override {
-        for (auto b = peekByte(); b == ' ' || b == '\r' || b == '\t' || b == '\n'; b = peekByte()) readByte();
+    explicit BytesPort(std::string bytes, bool abortAtEnd = false, std::size_t runLength = 3)
+        : input(std::move(bytes)), abortAtEnd_(abortAtEnd), runLength_(runLength) {}
+    std::span<const std::uint8_t> awaitBytes() override {
+        if (expired || abortedByHost) return ++readsAfterStop, std::span<const std::uint8_t>();
+        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, std::span<const std::uint8_t>();
+        return bytesAtHand();
+    }
+    std::span<const std::uint8_t> bytesAtHand() override {
+        const auto* const data = reinterpret_cast<const std::uint8_t*>(input.data());
+        return {data + position, std::min(runLength_, input.size() - position)};
+    }
+    void consumeBytes(std::size_t count) override {
+        position += count;
+        if (count > 0 && stopAfterLastByte && position == input.size()) (abortAtEnd_ ? abortedByHost : expired) = true;
     }
     bool timedOut() const override { return expired; }
     bool aborted() const override { return abortedByHost; }
     bool linkOpen() const override { return true; }
-    void deliver(std::int32_t value) override { values += "i" + std::to_string(value) + " "; }
-    void deliver(double value) override { values += "d" + (std::ostringstream() << value).str() + " "; }
-    void deliver(const std::string& value) override { values += "s" + value + " "; }
+    void deliver(std::int32_t value) override { values.append("i").append(std::to_string(value)).append(" "); }
+    void deliver(double value) override { values.append("d").append((std::ostringstream() << value).str()).append(" "); }
+    void deliver(const std::string& value) override { values.append("s").append(value).append(" "); }
     void report(LogLevel level, const std::string& line) override {
         lines.push_back((level == LogLevel::Trace ? "T:" : "E:") + line);
     }
@@ -40,14 +50,8 @@ public:
     long readsAfterStop = 0; // how often the scan asked again once the wait had ended
 
 private:
-    std::uint8_t next(bool consume) {
-        if (expired || abortedByHost) return ++readsAfterStop, 0;
-        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, 0;
-        const auto octet = static_cast<std::uint8_t>(input[consume ? position++ : position]);
-        if (stopAfterLastByte && position == input.size()) (abortAtEnd_ ? abortedByHost : expired) = true;
-        return octet;
-    }
     bool abortAtEnd_;
+    std::size_t runLength_;
 };
 
 constexpr auto P = ActionResult::Passed, F = ActionResult::Failed, E = ActionResult::Error;
@@ -116,9 +120,10 @@ TEST(Scanf, Conversions) {
         {"%d ", "5", F, "i5 ", "", "", true}, // the deadline ends the number, then the scan
         {"", "abc", P, "", "", "abc", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("format '") + c.format + "' received '" + c.received + "'");
-        BytesPort port(c.received);
+    for (const auto& c : cases) for (const std::size_t runLength : {1, 3, 64}) {
+        SCOPED_TRACE(testing::Message() << "format '" << c.format << "' received '" << c.received << "' in runs of "
+                                        << runLength);
+        BytesPort port(c.received, false, runLength);
         EXPECT_EQ(ScanfEngine(port).run(c.format), c.result);
         EXPECT_EQ(port.values, c.values);
         std::string lines;
@@ -192,6 +197,21 @@ TEST(Waitfor, ParseAndDescribe) {
     EXPECT_FALSE(WaitforExpression::parse(deep + "'a'" + std::string(5000, ')')).has_value());
 }
 
+// Feeds `bytes` in runs of `runLength`, as chunks arrive; returns how many
+// were taken before the condition came to hold.
+std::size_t feed(WaitforExpression& expression, std::string_view bytes, std::size_t runLength = 1,
+                 const WaitforExpression::SeenObserver& onSeen = {}) {
+    const auto* const data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    std::size_t taken = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += runLength) {
+        const std::size_t length = std::min(runLength, bytes.size() - at);
+        const std::size_t consumed = expression.consume({data + at, length}, onSeen);
+        taken += consumed;
+        if (consumed < length || expression.evaluate(false)) break;
+    }
+    return taken;
+}
+
 TEST(Waitfor, EvaluateDuringAndAtTheEnd) {
     const struct { const char* text; const char* received; bool during; bool atEnd; } cases[] = {
         {"'OK' or 'ERROR'", "xxERRORyy", true, true},  {"'A' and 'B'", "B.A", true, true},
@@ -203,31 +223,49 @@ TEST(Waitfor, EvaluateDuringAndAtTheEnd) {
     };
     for (const auto& c : cases) {
         auto expression = *WaitforExpression::parse(c.text);
-        for (const char* p = c.received; *p; ++p) expression.consume(static_cast<std::uint8_t>(*p));
+        feed(expression, c.received);
         EXPECT_EQ(expression.evaluate(false), c.during) << c.text << " <- " << c.received;
         EXPECT_EQ(expression.evaluate(true), c.atEnd) << c.text << " <- " << c.received;
     }
 }
 
-TEST(Waitfor, TheWindowKeepsOnlyWhatATextStillNeeds) {
-    auto abc = *WaitforExpression::parse("'ABC'");
-    EXPECT_EQ(abc.matchText(0, "ABA"), 2u); // the second A may start the text
-    EXPECT_EQ(abc.matchText(0, "xAB"), 1u);
-    std::string seen;
-    EXPECT_EQ(abc.matchText(0, "xABC", [&](std::string_view w) { seen = w; }), 4u);
-    EXPECT_EQ(seen, "xABC");
-    auto two = *WaitforExpression::parse("'ABCD' or 'XY'");
-    for (char c : std::string("ABCX")) two.consume(static_cast<std::uint8_t>(c));
-    EXPECT_EQ(two.window(), "X");
+// What each find shows (the whole window at that byte), where the taking
+// stops and what the window keeps, however the bytes are split into runs.
+TEST(Waitfor, FindsWindowsAndWhereTakingStops) {
+    const struct { const char* text; const char* received; const char* seen; std::size_t taken; const char* window; } cases[] = {
+        {"'ABC'", "xABABCyy", "ABC", 6, ""},
+        {"'OK' or 'ERROR'", "xxERRORyy", "ERROR", 7, ""},
+        {"'ABCD' or 'XY'", "ABCX", "", 4, "X"},
+        {"'HELLO'", "..HELxHEL", "", 9, "HEL"},
+        // A found text starts again from what the window keeps for the others...
+        {"'AA' and 'AAAX'", "AAAAX", "AA|AAA|AAAA|AAAX", 5, ""},
+        // ...and from nothing when no other text needs it.
+        {"'AA' and 'Z'", "AAAAZ", "AA|AA|Z", 5, ""},
+        {"'b' and 'b'", "ab", "b|b", 2, ""},
+        {"'abcabd' and 'x'", "abcabcabdx", "abcabd|x", 10, ""},
+        {"''", "abc", "", 3, ""},
+    };
+    for (const auto& c : cases) for (const std::size_t runLength : {1, 2, 100}) {
+        auto expression = *WaitforExpression::parse(c.text);
+        std::string seen;
+        const std::size_t taken = feed(expression, c.received, runLength, [&](std::string_view window) {
+            seen.append(seen.empty() ? "" : "|").append(window);
+        });
+        SCOPED_TRACE(testing::Message() << c.text << " <- " << c.received << " in runs of " << runLength);
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(expression.window(), c.window);
+    }
+}
 
+TEST(Waitfor, TheWindowStaysBounded) {
     // Noise full of near misses never grows the window past the longest text.
     auto needle = *WaitforExpression::parse("'NEEDLE' or 'HAY'");
-    const auto feed = [&](const std::string& bytes) {
-        for (char c : bytes) needle.consume(static_cast<std::uint8_t>(c));
-    };
-    for (int i = 0; i < 2000; ++i) feed("NEEDLNNEEDNEEDLHA" + std::string(1, static_cast<char>('A' + i % 23)));
+    std::string noise;
+    for (int i = 0; i < 2000; ++i) noise.append("NEEDLNNEEDNEEDLHA").push_back(static_cast<char>('A' + i % 23));
+    EXPECT_EQ(feed(needle, noise, 4096), noise.size());
     EXPECT_FALSE(needle.evaluate(false));
-    feed("NEEDLE");
+    feed(needle, "NEEDLE");
     EXPECT_TRUE(needle.evaluate(false));
     EXPECT_EQ(needle.largestWindow(), 6u);
 }
@@ -239,10 +277,10 @@ TEST(ByteText, TraceLines) {
     };
     EXPECT_EQ(escapedBytes(std::string("A<B>\r\x7f\xff%\0", 9)), "A<3c>B<3e><0d><7f><ff>%<00>");
     EXPECT_EQ(trace("50%\r\n"), "Rx:50%%<0d><0a>");
-    EXPECT_EQ(trace("\x01%" + std::string(252, 'A')), "Rx:<01>%%" + std::string(252, 'A')); // 254 bytes: whole
+    EXPECT_EQ(trace(std::string("\x01%").append(252, 'A')), std::string("Rx:<01>%%").append(252, 'A')); // 254 bytes: whole
     // From 255 bytes on every expansion shortens the shown part.
-    EXPECT_EQ(trace("%" + std::string(254, 'A')), "Rx:%%" + std::string(253, 'A'));
-    EXPECT_EQ(trace("\x02" + std::string(254, 'A')), "Rx:<02>" + std::string(251, 'A'));
+    EXPECT_EQ(trace(std::string("%").append(254, 'A')), std::string("Rx:%%").append(253, 'A'));
+    EXPECT_EQ(trace(std::string("\x02").append(254, 'A')), std::string("Rx:<02>").append(251, 'A'));
 }
 
 } // namespace

@@ -24,7 +24,6 @@ class TestSerial : public Serial {
 public:
     using Serial::LinkInUse;
     using Serial::peekByte;
-    using Serial::readByte;
     ScriptedLink* scripted = nullptr; // while the tester owns it
     // The line of an RS-232 link (type name "scripted-rs232") over a scripted port.
     std::shared_ptr<PortScript> port = std::make_shared<PortScript>();
