@@ -27,26 +27,30 @@ std::string escapedBytes(std::string_view bytes) {
 
 std::string traceLineFormat(const char* prefix, const std::uint8_t* data, std::uint32_t length) {
     std::string text(prefix);
+    text.reserve(text.size() + length + 16);
     // `shown` counts data bytes; `room` is what is left of the 255 characters
     // the data part may take once the chunk fills the line.
     int limit = static_cast<int>(length);
     int room = static_cast<int>(maxTraceBytes);
-    for (int shown = 0; shown < limit; ++shown) {
-        const std::uint8_t octet = data[shown];
+    for (int shown = 0; shown < limit;) {
+        // A run of bytes shown as themselves goes in with one append.
+        const int runStart = shown;
+        while (shown < limit && data[shown] != '%' && !isShownAsHex(data[shown])) ++shown;
+        text.append(reinterpret_cast<const char*>(data + runStart), static_cast<std::size_t>(shown - runStart));
+        if (shown == limit) break;
+        const std::uint8_t octet = data[shown++];
         if (octet == '%') {
             text += "%%";
             if (limit >= room) {
                 --limit;
                 --room;
             }
-        } else if (isShownAsHex(octet)) {
+        } else {
             appendHexEscape(text, octet);
             if (limit >= room && limit >= 3) {
                 limit -= 3;
                 room -= 3;
             }
-        } else {
-            text += static_cast<char>(octet);
         }
     }
     return text;

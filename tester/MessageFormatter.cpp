@@ -4,8 +4,10 @@
 #include "tester/Parameters.h"
 #include "tester/Tester.h"
 
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
+#include <string_view>
 
 namespace {
 
@@ -15,8 +17,20 @@ class MessageFormatter {
 public:
     MessageFormatter(std::uint32_t count, const VARIANT* parameters) : count_(count), parameters_(parameters) {}
 
-    std::string run(const std::string& format) {
-        for (const char c : format) step(c);
+    std::string run(std::string_view format) {
+        out_.reserve(format.size());
+        PlainRuns runs(format);
+        for (std::size_t at = 0; at < format.size();) {
+            if (idle()) {
+                // Outside an escape or specification every character up to
+                // the next backslash or '%' stands for itself.
+                const std::size_t end = runs.endOf(at);
+                out_.append(format, at, end - at);
+                at = end;
+                if (at == format.size()) break;
+            }
+            step(format[at++]);
+        }
         flush();
         return std::move(out_);
     }
@@ -24,6 +38,37 @@ public:
     std::uint32_t consumed() const { return nextValue_ - 1; }
 
 private:
+    // Finds where runs of plain characters end. The next backslash and the
+    // next '%' are each searched for once and kept until passed, so a text
+    // dense with one of them is still read once.
+    class PlainRuns {
+    public:
+        explicit PlainRuns(std::string_view format)
+            : format_(format), nextBackslash_(find('\\', 0)), nextPercent_(find('%', 0)) {}
+
+        // The index of the first backslash or '%' at or after `at`, or the size.
+        std::size_t endOf(std::size_t at) {
+            return std::min(next(nextBackslash_, '\\', at), next(nextPercent_, '%', at));
+        }
+
+    private:
+        std::size_t find(char wanted, std::size_t at) const {
+            const std::size_t found = format_.find(wanted, at);
+            return found == std::string_view::npos ? format_.size() : found;
+        }
+
+        std::size_t next(std::size_t& cached, char wanted, std::size_t at) {
+            if (cached < at) cached = find(wanted, at);
+            return cached;
+        }
+
+        std::string_view format_;
+        std::size_t nextBackslash_;
+        std::size_t nextPercent_;
+    };
+
+    bool idle() const { return !escapePending_ && !specPending_ && numberMode_ == NumberMode::None; }
+
     void step(char c) {
         if (c == '\\') {
             flush();

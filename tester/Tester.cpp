@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "com/ComError.h"
 #include "com/ComPtr.h"
+#include "tester/LogLine.h"
 #include "tester/Parameters.h"
 #include "com/TypeInfoHolder.h"
 
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
+#include <thread>
 #include <utility>
 
 TypeInfoHolder& testerTypeInfo() {
@@ -64,11 +67,31 @@ private:
     HRESULT result_;
 };
 
+// Lends the frame's host reference to log lines on the action's thread
+// for as long as the action runs.
+class FrameHost {
+public:
+    FrameHost(TesterData& data, ComPtr<ITesterHost> host) : data_(data), host_(std::move(host)) {
+        data_.frameHost.store(host_.get(), std::memory_order_relaxed);
+        data_.frameThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+    ~FrameHost() {
+        data_.frameThread.store(std::thread::id(), std::memory_order_relaxed);
+        data_.frameHost.store(nullptr, std::memory_order_relaxed);
+    }
+    FrameHost(const FrameHost&) = delete;
+    FrameHost& operator=(const FrameHost&) = delete;
+
+private:
+    TesterData& data_;
+    const ComPtr<ITesterHost> host_;
+};
+
 } // namespace
 
 TesterData::~TesterData() {
     clearResults();
-    if (host) host->Release();
+    if (ITesterHost* last = host.load()) last->Release();
 }
 
 void TesterData::clearResults() noexcept {
@@ -123,7 +146,10 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
         data_.deadline = 0;
         return E_INVALIDARG;
     }
+    std::optional<FrameHost> frameHost;
     try {
+        // Without a host there is nothing to lend and nothing to log.
+        if (data_.host.load(std::memory_order_relaxed)) frameHost.emplace(data_, currentHost());
         log(LogLevel::Trace, "Action %s start", action->name.c_str());
     } catch (...) {
         return E_OUTOFMEMORY; // no memory even for the start line
@@ -242,7 +268,7 @@ HRESULT Tester::SetHost(ITesterHost* host) {
     ComPtr<ITesterHost> previous;
     {
         const std::lock_guard guard(data_.hostLock);
-        previous = ComPtr<ITesterHost>::adopt(std::exchange(data_.host, host));
+        previous = ComPtr<ITesterHost>::adopt(data_.host.exchange(host));
     }
     previous.reset(); // released outside the lock: the host may call back
     try {
@@ -296,22 +322,32 @@ HRESULT Tester::GetChildTester(ULONG index, ITester** tester) {
 
 ComPtr<ITesterHost> Tester::currentHost() {
     const std::lock_guard guard(data_.hostLock);
-    if (data_.host) data_.host->AddRef();
-    return ComPtr<ITesterHost>::adopt(data_.host);
+    ITesterHost* host = data_.host.load(std::memory_order_relaxed);
+    if (host) host->AddRef();
+    return ComPtr<ITesterHost>::adopt(host);
 }
 
 void Tester::log(LogLevel level, const char* format, ...) {
-    // A counted reference: SetHost on another thread may swap the host
-    // and release the old one while this line is on its way to it.
-    const ComPtr<ITesterHost> host = currentHost();
-    if (!host) return;
-    char buffer[1024];
+    ITesterHost* const current = data_.host.load(std::memory_order_relaxed);
+    // Without a host the line is not even formatted.
+    if (!current) return;
+    // The line needs a counted reference: SetHost on another thread may
+    // swap the host and release the old one while the line is on its way
+    // to it. The running action's frame holds one for its own thread.
+    ComPtr<ITesterHost> counted;
+    ITesterHost* host = current;
+    if (data_.frameThread.load(std::memory_order_relaxed) != std::this_thread::get_id() ||
+        data_.frameHost.load(std::memory_order_relaxed) != current) {
+        counted = currentHost();
+        host = counted.get();
+        if (!host) return;
+    }
+    char buffer[logLineCapacity];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    const std::size_t length = formatLogLine(buffer, format, arguments);
     va_end(arguments);
-    buffer[sizeof buffer - 1] = '\0';
-    const Bstr text(platform::bstrFromNarrow(buffer));
+    const Bstr text(platform::bstrFromNarrow({buffer, length}));
     if (!text.get()) throw ComError(E_OUTOFMEMORY);
     host->Log(static_cast<ULONG>(level), text.get());
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct TesterData {
@@ -24,7 +25,16 @@ struct TesterData {
     std::string scriptDirectory = ".";
     std::vector<ActionInfo> actions;
     std::mutex hostLock;         // guards host; never held across a call into the host
-    ITesterHost* host = nullptr; // counted reference
+    // A counted reference, swapped under hostLock; read without the lock
+    // only to see that there is none.
+    std::atomic<ITesterHost*> host{nullptr};
+    // The running action's thread and the counted host reference its frame
+    // holds: that thread's log lines use it while it is still the host,
+    // without the lock or a reference of their own. frameHost is written
+    // by the action's thread and trusted by that thread only (the host runs
+    // one action at a time per tester).
+    std::atomic<std::thread::id> frameThread{};
+    std::atomic<ITesterHost*> frameHost{nullptr};
     std::atomic<std::int32_t> deadline{0}; // clock tick the armed timeout ends at; 0 when none
     std::string name;
     std::string version;

@@ -1,12 +1,20 @@
 // The message formatter: the part before the first NUL is the format, the
-// rest describes the values after it, each a type byte and its data.
+// rest describes the values after it, each a type byte and its data. The
+// same bytes also check the fast paths against plain references: the text
+// conversions against converting one sequence at a time, and log lines
+// against snprintf.
 #include "FuzzInput.h"
 #include "platform/automation.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
+#include "tester/LogLine.h"
 #include "tester/Tester.h"
+#include "tests/support/WideText.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -72,6 +80,45 @@ bool asksForHugePadding(std::string_view format) {
     return std::count_if(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; }) > 6;
 }
 
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Whole texts convert as their sequences (UTF-16 units, surrogate pairs
+// kept together) do one at a time, and bytes come back unchanged.
+void checkTextConversion(std::string_view bytes) {
+    const std::u16string wide = wideOf(bytes);
+    std::u16string wideOneByOne;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = platform::utf8::decode(bytes, at).length;
+        wideOneByOne += wideOf(bytes.substr(at, length));
+        at += length;
+    }
+    if (wide != wideOneByOne || narrowOf(wide) != bytes) __builtin_trap();
+
+    // The bytes read as UTF-16 too, with whatever surrogates they hold.
+    std::u16string units(bytes.size() / 2, u'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+    std::string narrowOneByOne;
+    for (std::size_t at = 0; at < units.size();) {
+        const bool pair = isHighSurrogate(units[at]) && at + 1 < units.size() && isLowSurrogate(units[at + 1]);
+        narrowOneByOne += narrowOf(units.substr(at, pair ? 2 : 1));
+        at += pair ? 2 : 1;
+    }
+    if (narrowOf(units) != narrowOneByOne) __builtin_trap();
+}
+
+// A format whose only conversions are %s and %% reads as snprintf prints it.
+void checkLogLine(const std::string& format, const std::string& text) {
+    const char* const texts[] = {"", "x", text.c_str(), "caf\xC3\xA9"};
+    std::size_t used = 0;
+    char line[logLineCapacity];
+    const auto length = formatPlainLogLine(line, format.c_str(), [&] { return texts[used++ % 4]; });
+    if (!length || used > 4) return;
+    char printed[logLineCapacity];
+    std::snprintf(printed, sizeof printed, format.c_str(), texts[0], texts[1], texts[2], texts[3]);
+    if (std::string_view(line, *length) != printed) __builtin_trap();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -84,5 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& values = parameters.values();
     (void)Tester::formatParameters(static_cast<std::uint32_t>(values.size()), values.data(), &consumed);
     if (consumed >= values.size()) __builtin_trap();
+
+    checkTextConversion(fuzz::text(data, size));
+    checkLogLine(std::string(format), std::string(valueBytes));
     return 0;
 }

@@ -66,6 +66,8 @@ std::vector<FormatCase> cases() {
         {"%4294967301d", {Value(7)}, "    7", 1}, // width digits wrap at 32 bits
         {esc("~%d+"), {Value(4)}, "d%+", 0},       // % leaves a pending escape pending
         {esc("a~0b"), {}, "a\0b"s, 0},              // a zero byte stays in the text
+        {esc("plain ~x41BCtext~n%%%d tail"), {Value(3)}, "plain \xBCtext\n%3 tail", 1}, // runs between escapes
+        {esc("%%%%%%~~~~x"), {}, "%%%\\\\x", 0},
     };
 }
 

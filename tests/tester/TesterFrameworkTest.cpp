@@ -259,6 +259,26 @@ TEST_F(TesterFrame, SetHostLogsTheIdentityAndNullDropsLaterLines) {
     EXPECT_EQ(second.snapshot().size(), 2u);
 }
 
+TEST_F(TesterFrame, LinesFollowAHostSetDuringTheAction) {
+    RecordingHost second;
+    const ULONG before = second.referenceCount();
+    run([&](ProbeTester& p) {
+        p.log(LogLevel::Trace, "to the first");
+        p.SetHost(&second);
+        p.log(LogLevel::Trace, "to the second");
+        p.SetHost(&host);
+        p.log(LogLevel::Trace, "to the first again");
+        p.SetHost(nullptr);
+        p.log(LogLevel::Trace, "to nobody");
+    });
+    EXPECT_TRUE(host.contains("to the first"));
+    EXPECT_TRUE(host.contains("to the first again"));
+    EXPECT_TRUE(second.contains("to the second"));
+    EXPECT_EQ(host.snapshot().size() + second.snapshot().size(), 6u) << "start, three lines, two identities";
+    EXPECT_EQ(host.referenceCount(), 1u);
+    EXPECT_EQ(second.referenceCount(), before);
+}
+
 TEST_F(TesterFrame, AbortIsClearedAtEachStartAndSeenByAWaitingHandler) {
     std::atomic<bool> waiting{false};
     probe().handlers[0] = [&](ProbeTester& p, std::uint32_t, const VARIANT*) {

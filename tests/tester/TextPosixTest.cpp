@@ -3,26 +3,13 @@
 // UTF-8 as escapes that convert back to the same bytes, and other lone
 // surrogates as U+FFFD.
 #include "platform/text.h"
+#include "../support/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::u16string wideOf(const std::string& narrow) {
-    BSTR text = platform::bstrFromNarrow(narrow);
-    std::u16string wide(text, SysStringLen(text));
-    SysFreeString(text);
-    return wide;
-}
-
-std::string narrowOf(const std::u16string& wide) {
-    BSTR text = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    std::string narrow = platform::narrowFromBstr(text);
-    SysFreeString(text);
-    return narrow;
-}
 
 const std::string replacement = "\xEF\xBF\xBD";
 
@@ -71,6 +58,21 @@ TEST(TextConversion, ALoneSurrogateBecomesTheReplacementCharacter) {
         {{0xDE00, 0xD83D}, replacement + replacement},    // a pair in the wrong order
     };
     for (const auto& [wide, narrow] : cases) EXPECT_EQ(narrowOf(wide), narrow) << narrow;
+}
+
+TEST(TextConversion, ASequenceAnywhereInALongAsciiRunConvertsTheSame) {
+    // ASCII is converted in blocks: a sequence before, inside, on and after
+    // a block's edge must come out as it does alone.
+    const std::pair<std::string, std::u16string> sequences[] = {
+        {"\xC3\xA9", u"\u00E9"}, {"\xF0\x9F\x98\x80", u"\U0001F600"}, {"\xFF", u"\xDCFF"}};
+    for (const std::size_t before : {0, 1, 7, 8, 15, 16, 31, 32, 33, 63, 64, 100}) {
+        for (const auto& [narrow, wide] : sequences) {
+            const std::string head(before, 'h'), tail(before % 40, 't');
+            const std::u16string wideHead(head.begin(), head.end()), wideTail(tail.begin(), tail.end());
+            EXPECT_EQ(wideOf(head + narrow + tail), wideHead + wide + wideTail) << before;
+            EXPECT_EQ(narrowOf(wideHead + wide + wideTail), head + narrow + tail) << before;
+        }
+    }
 }
 
 } // namespace
