@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Builds the table of the benchmark run: our MB/s (or ns) beside the
 anchor of the same run and their ratio. Arguments: the Google Benchmark JSON
-output, the anchors' JSON, the markdown file to write. Prints the table too.
+output, the anchors' JSON, the markdown file to write and, optionally, the
+JSON of the whole-link cases (bench/linkbench.py). Prints the table too.
 """
 import datetime
 import json
 import subprocess
 import sys
+
+FILE_BYTES = 64 << 20  # the file of the whole-link cases
 
 
 def our_results(path):
@@ -63,6 +66,32 @@ def rows(ours, anchors):
     return table
 
 
+def link_rows(link):
+    """The whole-link cases over TCP: file rates in MB/s (higher is better),
+    round trips in microseconds (lower is better)."""
+    def rate(seconds):
+        return FILE_BYTES / seconds / 1e6 if isinstance(seconds, float) else seconds
+
+    def file_row(label, anchor_label, anchor):
+        mine, theirs = rate(link.get("file/ours")), rate(link.get(anchor))
+        ratio = "%.3g×" % (mine / theirs) if isinstance(mine, float) and isinstance(theirs, float) else "—"
+        return [label, fmt(mine, "MB/s"), anchor_label, fmt(theirs, "MB/s"), ratio]
+
+    def round_trip_row(anchor_label, anchor):
+        mine, theirs = link.get("roundtrip/ours"), link.get(anchor)
+        ratio = "%.2f× the time" % (mine / theirs) if isinstance(mine, float) and isinstance(theirs, float) else "—"
+        return ['"send" + "waitfor" of 16 bytes over TCP to an echo peer (median)', fmt(mine, "µs"), anchor_label,
+                fmt(theirs, "µs"), ratio]
+
+    label = '"sendFile" + "compareFile" of 64 MiB over TCP to an echo peer'
+    return [file_row(label, "Python socket script (2048-byte reads)", "file/python"),
+            file_row(label, "socat into cmp", "file/socat"),
+            ['"sendFile" of 64 MiB over TCP, echo sunk (the link alone)', fmt(rate(link.get("file/ours, echo sunk")), "MB/s"),
+             "—", "—", "—"],
+            round_trip_row("bare Python socket client", "roundtrip/python"),
+            round_trip_row("Tcl Expect (spawn -open socket)", "roundtrip/Tcl Expect")]
+
+
 def command(*words):
     return subprocess.run(words, capture_output=True, text=True).stdout.strip()
 
@@ -80,8 +109,10 @@ def machine():
             ("Machine", command("uname", "-a")), ("Processors", command("nproc")), ("CPU", model)]
 
 
-def main(bench_json, anchors_json, out_path):
+def main(bench_json, anchors_json, out_path, link_json=None):
     table = rows(our_results(bench_json), json.load(open(anchors_json)))
+    if link_json:
+        table += link_rows(json.load(open(link_json)))
     header = ["case", "ours", "anchor (same run)", "anchor", "ratio"]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     lines += ["| " + " | ".join(row) + " |" for row in table]
@@ -89,11 +120,13 @@ def main(bench_json, anchors_json, out_path):
     with open(out_path, "w") as out:
         out.write("# Benchmarks\n\nWritten by `sh tools/bench.sh` (the linux-release build). Rates are bytes per "
                   "CPU second of the measuring process, the median of three repetitions; the anchors are "
-                  "measured in the same run over the same bytes. Throughput figures are for comparison within "
+                  "measured in the same run over the same bytes. The cases over TCP are wall time against one "
+                  "echo peer on 127.0.0.1 (files: the median of three runs; round trips: the median of 2,000), "
+                  "their anchors taking turns with them. Throughput figures are for comparison within "
                   "one run: the machine may be shared. The memcpy anchor copies 64 KiB that stay in the processor's cache.\n\n")
         out.writelines("- %s: %s\n" % item for item in machine())
         out.write("\n" + "\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:4])
+    main(*sys.argv[1:5])

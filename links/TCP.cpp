@@ -3,7 +3,9 @@
 #include "links/SerialCreator.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <chrono>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -11,7 +13,13 @@ namespace {
 
 // Between a failed or lost connection and the next attempt.
 constexpr std::chrono::milliseconds retryPause{100};
-constexpr std::size_t receiveBufferSize = 2048;
+// Bytes taken from the socket at once, and the most handed to the client in one chunk.
+constexpr std::size_t receiveBufferSize = 65536;
+constexpr std::size_t deliveredChunkSize = 2048;
+// A write that follows the last one sooner than this belongs to a stream.
+constexpr std::chrono::microseconds streamGap{5};
+// The most bytes of queued blocks sent in one go.
+constexpr std::size_t maxRunBytes = 65536;
 
 } // namespace
 
@@ -52,7 +60,49 @@ bool TCP::close() {
 
 bool TCP::isOpen() { return opened_; }
 
-bool TCP::write(const std::uint8_t* data, std::uint32_t length) { return opened_ && threads_.queue.push(data, length); }
+bool TCP::write(const std::uint8_t* data, std::uint32_t length) {
+    if (!opened_) return false;
+    // A lone block (a command, a reply) goes out at once, as far as the
+    // socket takes it without waiting, which spares two thread hand-overs;
+    // the writer thread finishes what the socket did not take. Blocks
+    // written in a quick stream (a file) are queued, for the writer thread
+    // to send together.
+    const auto start = std::chrono::steady_clock::now();
+    const bool lone = start - lastWriteEnd() >= streamGap;
+    const bool accepted = lone && length > 0 && threads_.queue.claimIfIdle() ? sendNow(data, length)
+                                                                             : threads_.queue.push(data, length);
+    lastWriteEnd_ = std::chrono::steady_clock::now().time_since_epoch().count();
+    return accepted;
+}
+
+std::chrono::steady_clock::time_point TCP::lastWriteEnd() const {
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastWriteEnd_.load()));
+}
+
+bool TCP::sendNow(const std::uint8_t* data, std::uint32_t length) {
+    const SharedSocket connection = currentConnection();
+    const platform::SocketOutcome outcome =
+        connection ? connection->trySend(data, length) : platform::SocketOutcome{platform::SocketOutcome::State::Done};
+    const std::size_t sent = outcome.done() ? outcome.bytes : 0;
+    // The rest waits for the writer thread, as a block begun on this connection.
+    const bool queued = outcome.done() && sent < length && putBackBegun(data, length, sent);
+    if (queued) carriedOn_ = connection;
+    if (sent > 0 && !queued) reportTransmitted(data, static_cast<std::uint32_t>(sent));
+    threads_.queue.release();
+    // A failed send drops the block, as the writer thread drops one.
+    if (!outcome.done()) connectionLost(connection);
+    return queued || sent > 0 || !outcome.done();
+}
+
+bool TCP::putBackBegun(const std::uint8_t* data, std::uint32_t length, std::size_t sent) {
+    try {
+        std::vector<TransmitQueue::Block> begun;
+        begun.emplace_back(data, data + length);
+        return threads_.queue.putBack(begun.begin(), begun.end(), sent);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 void TCP::readerLoop() {
     stage(" rx thread started");
@@ -108,21 +158,40 @@ void TCP::receiveUntilLost(const SharedSocket& connection) {
     for (;;) {
         const platform::SocketOutcome received = connection->receive(buffer.data(), buffer.size(), threads_.stopSignal);
         if (!received.done() || received.bytes == 0) break; // an error, the stop, or the peer's shutdown
-        deliverReceived(buffer.data(), static_cast<std::uint32_t>(received.bytes));
+        // One system call takes what a fast peer has sent; the client still
+        // sees chunks of at most deliveredChunkSize bytes.
+        for (std::size_t at = 0; at < received.bytes; at += deliveredChunkSize)
+            deliverReceived(buffer.data() + at,
+                            static_cast<std::uint32_t>(std::min(deliveredChunkSize, received.bytes - at)));
     }
     connectionLost(connection);
 }
 
 void TCP::writerLoop() {
-    while (const auto block = threads_.queue.take([this] { return currentConnection() != nullptr; })) sendBlock(*block);
+    std::vector<TransmitQueue::Block> run;
+    std::size_t firstSent = 0;
+    while (threads_.queue.takeRun(run, firstSent, [this] { return currentConnection() != nullptr; }, maxRunBytes)) {
+        sendRun(run, firstSent);
+        threads_.queue.release();
+    }
 }
 
-void TCP::sendBlock(const TransmitQueue::Block& block) {
+void TCP::sendRun(std::vector<TransmitQueue::Block>& run, std::size_t firstSent) {
+    // Blocks queued together go out in one send where the socket takes them.
+    const TransmitQueue::Block* bytes = &run.front();
+    if (run.size() > 1) {
+        runBuffer_.clear();
+        for (const TransmitQueue::Block& block : run) runBuffer_.insert(runBuffer_.end(), block.begin(), block.end());
+        bytes = &runBuffer_;
+    }
     const SharedSocket connection = currentConnection();
-    std::size_t sent = 0;
+    // A block begun on a connection that has gone since is not finished on another.
+    const bool canGoOn = firstSent == 0 || connection == carriedOn_;
+    carriedOn_.reset();
+    std::size_t sent = firstSent;
     bool lost = false;
-    while (connection && sent < block.size() && currentConnection() == connection) {
-        const platform::SocketOutcome outcome = connection->send(block.data() + sent, block.size() - sent, threads_.stopSignal);
+    while (canGoOn && connection && sent < bytes->size() && currentConnection() == connection) {
+        const platform::SocketOutcome outcome = connection->send(bytes->data() + sent, bytes->size() - sent, threads_.stopSignal);
         if (outcome.state == platform::SocketOutcome::State::Stopped) break;
         if (!outcome.done()) {
             lost = true;
@@ -130,9 +199,20 @@ void TCP::sendBlock(const TransmitQueue::Block& block) {
         }
         sent += outcome.bytes;
     }
-    // Reported before the loss, so that what went out on a connection is
-    // reported before the next connection comes up; the unsent rest is dropped.
-    if (sent > 0) reportTransmitted(block.data(), static_cast<std::uint32_t>(sent));
+    // Each block is reported as it was queued, before the loss, so that what
+    // went out on a connection is reported before the next connection comes
+    // up. The unsent rest of the block being sent when sending ended is
+    // dropped; the blocks after it go back to the queue, for the next connection.
+    auto block = run.begin();
+    for (std::size_t start = 0; block != run.end();) {
+        const std::size_t end = start + block->size();
+        const std::size_t length = std::min(end, sent) - start;
+        if (length > 0) reportTransmitted(block->data(), static_cast<std::uint32_t>(length));
+        ++block;
+        if (end > sent) break;
+        start = end;
+    }
+    threads_.queue.putBack(block, run.end());
     if (lost) connectionLost(connection);
 }
 

@@ -11,10 +11,12 @@
 #include "platform/socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class TCP : public ISerial {
 public:
@@ -43,7 +45,14 @@ private:
     void connectAsClient();
     void serveOneConnection();
     void receiveUntilLost(const SharedSocket& connection);
-    void sendBlock(const TransmitQueue::Block& block);
+    // Sends `data` now as far as the socket takes it without waiting, and
+    // queues the rest; holds the queue's sending role, and gives it up.
+    bool sendNow(const std::uint8_t* data, std::uint32_t length);
+    // With the sending role: queues a copy of the block in front, `sent` bytes of it gone already.
+    bool putBackBegun(const std::uint8_t* data, std::uint32_t length, std::size_t sent);
+    // Sends a run of queued blocks, the first `firstSent` bytes of which
+    // have gone already, and reports each block.
+    void sendRun(std::vector<TransmitQueue::Block>& run, std::size_t firstSent);
     void reportSocketCreateError(int code);
     void stage(const char* text);
     void stage(const char* text, int code);
@@ -54,16 +63,22 @@ private:
     // " disconnected", once, whichever thread notices the loss first.
     void connectionLost(const SharedSocket& connection);
     SharedSocket currentConnection();
+    std::chrono::steady_clock::time_point lastWriteEnd() const;
 
     std::string serverName_; // empty: server mode
     std::uint16_t portNumber_ = 0;
     std::string description_; // complete before the threads start
     std::atomic<bool> opened_{false};
+    // When the last write returned, in steady clock ticks.
+    std::atomic<std::chrono::steady_clock::rep> lastWriteEnd_{0};
 
     // The connection is shared, so that the writer's send and the reader's
     // loss handling never race a close of the descriptor beneath the other.
     std::mutex connectionLock_;
     SharedSocket connection_; // guarded by connectionLock_; null while offline
     platform::Socket listenSocket_; // the reader thread's alone
+    // Whoever holds the transmit queue's sending role owns these two.
+    TransmitQueue::Block runBuffer_;
+    SharedSocket carriedOn_; // the connection on which a block begun by write went out
     LinkThreads threads_; // last: its threads use the members above
 };

@@ -1,6 +1,8 @@
 #include "links/TransmitQueue.h"
 
+#include <iterator>
 #include <new>
+#include <utility>
 
 bool TransmitQueue::push(const std::uint8_t* data, std::uint32_t length) {
     try {
@@ -23,6 +25,50 @@ std::optional<TransmitQueue::Block> TransmitQueue::take(const std::function<bool
     return block;
 }
 
+bool TransmitQueue::takeRun(std::vector<Block>& run, std::size_t& firstSent, const std::function<bool()>& canSend,
+                            std::size_t maxBytes) {
+    run.clear();
+    std::unique_lock lock(lock_);
+    changed_.wait(lock, [&] { return stopped_ || (!blocks_.empty() && !sending_ && (headSent_ > 0 || canSend())); });
+    if (stopped_) return false;
+    sending_ = true;
+    firstSent = std::exchange(headSent_, 0);
+    std::size_t bytes = 0;
+    do {
+        bytes += blocks_.front().size();
+        run.push_back(std::move(blocks_.front()));
+        blocks_.pop_front();
+    } while (!blocks_.empty() && bytes + blocks_.front().size() <= maxBytes);
+    return true;
+}
+
+bool TransmitQueue::claimIfIdle() {
+    const std::lock_guard lock(lock_);
+    if (stopped_ || sending_ || !blocks_.empty()) return false;
+    sending_ = true;
+    return true;
+}
+
+bool TransmitQueue::putBack(std::vector<Block>::iterator first, std::vector<Block>::iterator last,
+                            std::size_t firstSent) {
+    const std::lock_guard lock(lock_);
+    try {
+        blocks_.insert(blocks_.begin(), std::make_move_iterator(first), std::make_move_iterator(last));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (first != last) headSent_ = firstSent;
+    return true;
+}
+
+void TransmitQueue::release() {
+    {
+        const std::lock_guard lock(lock_);
+        sending_ = false;
+    }
+    changed_.notify_all();
+}
+
 void TransmitQueue::wake() {
     // Taking the lock orders the change before a waiter's next test.
     { const std::lock_guard lock(lock_); }
@@ -40,5 +86,7 @@ void TransmitQueue::stop() {
 void TransmitQueue::restart() {
     const std::lock_guard lock(lock_);
     blocks_.clear();
+    headSent_ = 0;
+    sending_ = false;
     stopped_ = false;
 }

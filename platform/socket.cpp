@@ -31,10 +31,16 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 
 SocketOutcome Socket::whenReady(Readiness readiness, const StopSignal& stop,
                                const std::function<std::optional<SocketOutcome>()>& attempt) const {
+    // The attempt comes first, so that a busy connection costs one call per
+    // transfer and the wait is paid only when nothing can move. Once the
+    // stop is signalled nothing is attempted and the wait reports it: a peer
+    // that never pauses cannot keep a thread from ending.
     for (;;) {
+        if (!stop.isSignalled()) {
+            if (const std::optional<SocketOutcome> outcome = attempt()) return *outcome;
+        }
         const SocketOutcome ready = waitReady(readiness, stop);
         if (!ready.done()) return ready;
-        if (const std::optional<SocketOutcome> outcome = attempt()) return *outcome;
     }
 }
 

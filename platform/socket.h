@@ -70,10 +70,13 @@ public:
     SocketOutcome connect(const Ipv4Endpoint& peer, const StopSignal& stop);
     // Waits for a connection or the stop signal; the accepted socket in `accepted`.
     SocketOutcome accept(Socket& accepted, const StopSignal& stop);
-    // Waits until data (or the peer's shutdown) is there, then receives once.
+    // Receives once, when data (or the peer's shutdown) is there, waiting for it if need be.
     SocketOutcome receive(std::uint8_t* buffer, std::size_t capacity, const StopSignal& stop);
-    // Waits until the socket takes data, then sends as much as it takes at once.
+    // Sends as much as the socket takes at once, waiting until it takes any.
     SocketOutcome send(const std::uint8_t* data, std::size_t length, const StopSignal& stop);
+    // Sends as much as the socket takes now, without waiting: Done with 0
+    // bytes when it takes nothing.
+    SocketOutcome trySend(const std::uint8_t* data, std::size_t length);
     SocketOutcome sendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to, const StopSignal& stop);
     // Ends both directions, which wakes a thread waiting on this socket;
     // the socket stays open until close.
@@ -85,8 +88,8 @@ private:
     explicit Socket(Native native) : native_(native) {}
     // Waits until the socket is ready for `readiness` or `stop` is set.
     SocketOutcome waitReady(Readiness readiness, const StopSignal& stop) const;
-    // Waits until ready, then makes one `attempt`, as often as the attempt
-    // finds that it would block after all (nothing: try again).
+    // Makes one `attempt`, and while it finds that it would block (nothing),
+    // waits until ready and tries again; the stop ends it.
     SocketOutcome whenReady(Readiness readiness, const StopSignal& stop,
                             const std::function<std::optional<SocketOutcome>()>& attempt) const;
 

@@ -88,8 +88,11 @@ SocketOutcome Socket::receive(std::uint8_t* buffer, std::size_t capacity, const 
 }
 
 SocketOutcome Socket::send(const std::uint8_t* data, std::size_t length, const StopSignal& stop) {
-    return whenReady(Readiness::Writable, stop,
-                     [&] { return outcomeOf(::send(native_, data, length, MSG_NOSIGNAL)); });
+    return whenReady(Readiness::Writable, stop, [&] { return outcomeOf(::send(native_, data, length, MSG_NOSIGNAL)); });
+}
+
+SocketOutcome Socket::trySend(const std::uint8_t* data, std::size_t length) {
+    return outcomeOf(::send(native_, data, length, MSG_NOSIGNAL)).value_or(moved(0));
 }
 
 SocketOutcome Socket::sendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to,

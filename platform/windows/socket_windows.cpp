@@ -123,6 +123,11 @@ SocketOutcome Socket::send(const std::uint8_t* data, std::size_t length, const S
     });
 }
 
+SocketOutcome Socket::trySend(const std::uint8_t* data, std::size_t length) {
+    return outcomeOf(::send(native(native_), reinterpret_cast<const char*>(data), static_cast<int>(length), 0))
+        .value_or(moved(0));
+}
+
 SocketOutcome Socket::sendTo(const std::uint8_t* data, std::size_t length, const Ipv4Endpoint& to,
                              const StopSignal& stop) {
     const sockaddr_in address = socketAddress(to);

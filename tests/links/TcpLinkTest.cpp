@@ -138,6 +138,33 @@ TEST_F(TcpLinkTest, OpeningAndClosingLeavesNothingBehind) {
     EXPECT_EQ(openHandleCount(), before);
 }
 
+// A block larger than the socket takes at once, then a quick stream of
+// small ones, written while the peer reads nothing: the bytes leave whole
+// and in order, and each block is reported once, as it was written.
+TEST_F(TcpLinkTest, BlocksLeaveInOrderAndAreEachReportedOnce) {
+    Peer peer;
+    ASSERT_TRUE(openServer());
+    ASSERT_TRUE(client.waitFor(" accepting connection offline"));
+    ASSERT_TRUE(peer.connect(port));
+    ASSERT_TRUE(client.waitFor(" connected online"));
+    client.lines();
+    std::vector<Bytes> blocks{Bytes(std::size_t{1} << 20, 'L')};
+    for (int i = 0; i < 200; ++i) blocks.push_back(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)));
+    std::string expected;
+    for (const Bytes& block : blocks) {
+        ASSERT_TRUE(sendBytes(link, block));
+        expected.append(block.begin(), block.end());
+    }
+    const std::string received = peer.receive(expected.size());
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected); // not EXPECT_EQ: megabytes of text on failure
+    ASSERT_TRUE(client.waitFor(" tx ", static_cast<int>(blocks.size())));
+    const Lines reports = client.lines();
+    ASSERT_EQ(reports.size(), blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        ASSERT_TRUE(reports[i] == "tcp tx " + show(blocks[i].data(), static_cast<std::uint32_t>(blocks[i].size()))) << i;
+}
+
 TEST_F(TcpLinkTest, ATakenPortGivesABindErrorAgainAndAgain) {
     Peer holder;
     holder.listen(port);
