@@ -8,6 +8,8 @@
 #include "tester/Parameters.h"
 #include "com/TypeInfoHolder.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -328,8 +330,18 @@ ComPtr<ITesterHost> Tester::currentHost() {
 }
 
 void Tester::log(LogLevel level, const char* format, ...) {
-    ITesterHost* const current = data_.host.load(std::memory_order_relaxed);
     // Without a host the line is not even formatted.
+    if (!data_.host.load(std::memory_order_relaxed)) return;
+    char buffer[logLineCapacity];
+    va_list arguments;
+    va_start(arguments, format);
+    const std::size_t length = formatLogLine(buffer, format, arguments);
+    va_end(arguments);
+    logText(level, {buffer, length});
+}
+
+void Tester::logText(LogLevel level, std::string_view line) {
+    ITesterHost* const current = data_.host.load(std::memory_order_relaxed);
     if (!current) return;
     // The line needs a counted reference: SetHost on another thread may
     // swap the host and release the old one while the line is on its way
@@ -342,12 +354,7 @@ void Tester::log(LogLevel level, const char* format, ...) {
         host = counted.get();
         if (!host) return;
     }
-    char buffer[logLineCapacity];
-    va_list arguments;
-    va_start(arguments, format);
-    const std::size_t length = formatLogLine(buffer, format, arguments);
-    va_end(arguments);
-    const Bstr text(platform::bstrFromNarrow({buffer, length}));
+    const Bstr text(platform::bstrFromNarrow(line));
     if (!text.get()) throw ComError(E_OUTOFMEMORY);
     host->Log(static_cast<ULONG>(level), text.get());
 }
@@ -393,7 +400,15 @@ void Tester::addResult(double value) {
 }
 
 void Tester::addResult(std::int32_t value) {
-    log(LogLevel::Trace, "Integer %d added", static_cast<int>(value));
+    // "Integer %d added", put together without printf: scanf adds one per number.
+    if (data_.host.load(std::memory_order_relaxed)) {
+        constexpr std::string_view head = "Integer ", tail = " added";
+        char line[head.size() + 11 + tail.size()];
+        char* end = std::copy(head.begin(), head.end(), line);
+        end = std::to_chars(end, line + head.size() + 11, value).ptr;
+        end = std::copy(tail.begin(), tail.end(), end);
+        logText(LogLevel::Trace, {line, static_cast<std::size_t>(end - line)});
+    }
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_I4;

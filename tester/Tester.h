@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 #if defined(__GNUC__)
 #define VARNEL_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
@@ -60,6 +61,8 @@ public:
     // Sends a printf-style line to the host, cut to 1023 characters; nothing
     // without a host. Callable from any thread.
     void log(LogLevel level, const char* format, ...) VARNEL_PRINTF(3, 4);
+    // A line that is already text, sent as it is.
+    void logText(LogLevel level, std::string_view line);
 
     // The action deadline and abort flag that waiting handlers poll.
     void setTimeout(double seconds);

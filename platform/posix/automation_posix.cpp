@@ -3,6 +3,8 @@
 #include "platform/posix/automation_posix.h"
 
 #include <cstdlib>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -211,19 +213,21 @@ HRESULT VariantCopy(VARIANT* destination, VARIANT* source) {
 SAFEARRAY* SafeArrayCreateVector(VARTYPE type, LONG lowerBound, ULONG elements) {
     const std::size_t size = elementSize(type);
     if (size == 0) return nullptr;
-    auto* block = static_cast<SafeArrayBlock*>(std::calloc(1, sizeof(SafeArrayBlock)));
-    if (!block) return nullptr;
-    void* data = std::calloc(elements ? elements : 1, size);
-    if (!data) {
-        std::free(block);
-        return nullptr;
-    }
+    // One allocation: the descriptor, then the elements (at an offset that
+    // keeps them aligned as malloc aligns), as the system library lays a vector out.
+    constexpr std::size_t dataOffset =
+        (sizeof(SafeArrayBlock) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
+    const std::size_t count = elements ? elements : 1;
+    if (count > (SIZE_MAX - dataOffset) / size) return nullptr;
+    auto* memory = static_cast<char*>(std::calloc(1, dataOffset + count * size));
+    if (!memory) return nullptr;
+    auto* block = reinterpret_cast<SafeArrayBlock*>(memory);
     block->type = type;
     SAFEARRAY* array = &block->array;
     array->cDims = 1;
     array->fFeatures = vectorFeatures(type);
     array->cbElements = static_cast<ULONG>(size);
-    array->pvData = data;
+    array->pvData = memory + dataOffset;
     array->rgsabound[0] = {elements, lowerBound};
     return array;
 }
@@ -233,8 +237,7 @@ HRESULT SafeArrayDestroy(SAFEARRAY* array) {
     if (array->cLocks > 0) return DISP_E_ARRAYISLOCKED;
     SafeArrayBlock* block = blockOf(array);
     clearElements(array, block->type);
-    std::free(array->pvData);
-    std::free(block);
+    std::free(block); // the elements live in the same block
     return S_OK;
 }
 
