@@ -134,10 +134,9 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     if (!memory) return nullptr;
     *reinterpret_cast<std::uint32_t*>(memory) = static_cast<std::uint32_t>(bytes);
     auto* result = reinterpret_cast<BSTR>(memory + bstrPrefix);
-    if (text)
-        std::memcpy(result, text, bytes);
-    else
-        std::memset(result, 0, bytes);
+    // Without a text the string is left for the caller to fill, as the
+    // system library leaves it.
+    if (text) std::memcpy(result, text, bytes);
     result[length] = 0;
     return result;
 }
