@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -88,8 +89,13 @@ ActionResult Serial::compareFile(std::uint32_t count, const VARIANT* parameters)
         // consuming exactly the bytes compared.
         const std::size_t length = std::min(blockLength - blockPosition, received.size());
         const auto fileBytes = block.begin() + static_cast<std::ptrdiff_t>(blockPosition);
-        const std::size_t same = static_cast<std::size_t>(
-            std::mismatch(fileBytes, fileBytes + static_cast<std::ptrdiff_t>(length), received.begin()).first - fileBytes);
+        // Equal runs, the usual case, are settled by one block compare.
+        const std::size_t same =
+            std::memcmp(&*fileBytes, received.data(), length) == 0
+                ? length
+                : static_cast<std::size_t>(
+                      std::mismatch(fileBytes, fileBytes + static_cast<std::ptrdiff_t>(length), received.begin()).first -
+                      fileBytes);
         blockPosition += same, filePosition += static_cast<std::uint32_t>(same);
         consumeBytes(same);
         if (same < length) {

@@ -15,7 +15,9 @@ constexpr auto receivePollInterval = std::chrono::milliseconds(100);
 // Chunks shorter than this share blocks of this size in the receive queue,
 // so that a link delivering a byte at a time does not cost an allocation
 // (and its overhead) per byte; longer chunks keep blocks of their own.
-constexpr std::size_t sharedBlockBytes = 4096;
+// Blocks this large also keep a fast stream that queues up (a file's echo)
+// from growing the heap a page at a time.
+constexpr std::size_t sharedBlockBytes = 65536;
 
 
 } // namespace
