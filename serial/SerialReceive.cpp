@@ -12,13 +12,14 @@ namespace {
 // least this often.
 constexpr auto receivePollInterval = std::chrono::milliseconds(100);
 
-// Chunks shorter than this share blocks of this size in the receive queue,
-// so that a link delivering a byte at a time does not cost an allocation
-// (and its overhead) per byte; longer chunks keep blocks of their own.
-// Blocks this large also keep a fast stream that queues up (a file's echo)
-// from growing the heap a page at a time.
-constexpr std::size_t sharedBlockBytes = 65536;
-
+// Received chunks are copied into blocks, a short chunk into the spare room
+// of the newest queued block when it fits, so that a link delivering a byte
+// at a time does not cost an allocation (and its overhead) per byte. A new
+// block is small while the reader keeps up; once chunks back up behind
+// each other (a file's echo queued during sendFile) blocks are large, so the
+// backlog does not grow the heap a page at a time.
+constexpr std::size_t smallBlockBytes = 4096;
+constexpr std::size_t largeBlockBytes = 65536;
 
 } // namespace
 
@@ -48,18 +49,22 @@ void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t le
 }
 
 void Serial::queueReceived(const std::uint8_t* data, std::uint32_t length) {
-    // The link's bytes live only during its call, so they are copied: a
-    // short chunk into the spare room of the newest block when it fits,
-    // otherwise into a block of its own, made outside the lock.
-    if (length < sharedBlockBytes) {
+    // The link's bytes live only during its call, so they are copied; a
+    // block of its own is made outside the lock.
+    bool backlog = false;
+    if (length < largeBlockBytes) {
         std::lock_guard guard(queueLock_);
-        if (!receiveQueue_.empty() && receiveQueue_.back().capacity() - receiveQueue_.back().size() >= length) {
-            receiveQueue_.back().insert(receiveQueue_.back().end(), data, data + length);
-            return;
+        if (!receiveQueue_.empty()) {
+            std::vector<std::uint8_t>& newest = receiveQueue_.back();
+            if (newest.capacity() - newest.size() >= length) {
+                newest.insert(newest.end(), data, data + length);
+                return;
+            }
+            backlog = true;
         }
     }
     std::vector<std::uint8_t> block;
-    block.reserve(std::max<std::size_t>(length, sharedBlockBytes));
+    block.reserve(std::max<std::size_t>(length, backlog ? largeBlockBytes : smallBlockBytes));
     block.assign(data, data + length);
     std::lock_guard guard(queueLock_);
     receiveQueue_.push_back(std::move(block));

@@ -292,7 +292,7 @@ bool WaitforExpression::step(std::string_view carried, std::span<const std::uint
 }
 
 std::size_t WaitforExpression::consume(std::span<const std::uint8_t> bytes, const SeenObserver& onSeen) {
-    const std::string carried = window_;
+    const std::string carried = std::move(window_); // set anew below
     std::size_t at = 0;
     while (at < bytes.size()) {
         if (windowLength_ == 0) {
