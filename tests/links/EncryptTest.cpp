@@ -1,4 +1,4 @@
-// Encryption on its own: the known vector and the block the Linux build made.
+// Encryption on its own: fresh key streams and the block the Linux build made.
 #include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,22 +6,13 @@
 #include <fstream>
 #include <iterator>
 
-TEST(Encrypt, KnownVectorAndFreshKeyStreams) {
+// The known vector for "hello world", and its decryption, are checked
+// through a link in ISerialTest.
+TEST(Encrypt, EveryMessageStartsTheKeyStreamAfresh) {
     const Encrypt encryptor = encryptorFor("secret");
-    EXPECT_EQ(encryptedBlock(encryptor, bytesOf("hello world")), fromHex("0000000b" "fe7994b3d45fd8e90f79db"));
-    // Every message starts the key stream from its beginning.
+    EXPECT_EQ(encryptedBlock(encryptor, bytesOf("hello")), fromHex("00000005" "fe7994b3d4"));
     EXPECT_EQ(encryptedBlock(encryptor, bytesOf("hello")), fromHex("00000005" "fe7994b3d4"));
     EXPECT_EQ(encryptedBlock(encryptor, {}), fromHex("00000000"));
-    const Bytes message = bytesOf("the same message twice");
-    EXPECT_EQ(encryptedBlock(encryptor, message), encryptedBlock(encryptor, message));
-    EXPECT_NE(encryptedBlock(encryptor, message), encryptedBlock("Secret", message)) << "the pass phrase counts";
-
-    const Bytes cipher = fromHex("fe7994b3d45fd8e90f79db");
-    Bytes plain{1, 2, 3};
-    ASSERT_TRUE(encryptor.decrypt(cipher.data(), static_cast<std::uint32_t>(cipher.size()), plain));
-    EXPECT_EQ(plain, bytesOf("hello world"));
-    ASSERT_TRUE(encryptor.decrypt(cipher.data(), 0, plain));
-    EXPECT_TRUE(plain.empty());
 }
 
 // The data file holds a block that the Linux build made from this pass

@@ -115,11 +115,31 @@ TEST_F(PacketSerialTest, EncryptedMessagesTravelInOneFrame) {
     EXPECT_TRUE(deliveries(fromHex("00000000"), 4).empty());
 }
 
+// The payload is reported as its frame leaves, however the inner link cuts it.
+TEST_F(PacketSerialTest, PayloadReportedWhenTheFrameLeavesInPieces) {
+    const Bytes stream = concat({withLength(bytesOf("ABC")), withLength(bytesOf("")), withLength(bytesOf("DE"))});
+    // Pieces cut inside the length field, at the payload's start and across frames.
+    std::size_t from = 0;
+    for (const std::size_t cut : {2u, 5u, 6u, 9u, 12u, 13u, 17u}) {
+        packet.onDataTransmitted(inner, stream.data() + from, static_cast<std::uint32_t>(cut - from));
+        from = cut;
+    }
+    EXPECT_EQ(client.lines(),
+              (Lines{"packet tx \"A\"", "packet tx \"B\"", "packet tx \"C\"", "packet tx \"\"", "packet tx \"DE\""}));
+    // A frame cut short by a lost connection: the next connection starts afresh.
+    packet.onDataTransmitted(inner, stream.data(), 5);
+    inner->setOnline(true);
+    packet.onDataTransmitted(inner, stream.data() + 11, 6);
+    Lines sent = client.lines();
+    std::erase_if(sent, [](const std::string& line) { return line.find(" tx ") == std::string::npos; });
+    EXPECT_EQ(sent, (Lines{"packet tx \"A\"", "packet tx \"DE\""}));
+}
+
 // A client that answers the first message with a larger one from inside the
 // callback, then reads the data it was given: over a link that answers on the
 // sending thread, the answer is reassembled while the first message is still
 // being read.
-class AnsweringClient : public ISerialClient {
+class AnsweringClient : public RecordingClient {
 public:
     void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
         if (received.empty() && link) {
@@ -130,11 +150,6 @@ public:
             received.emplace_back(data, data + length);
         }
     }
-    void onDataTransmitted(ISerial*, const std::uint8_t*, std::uint32_t) override {}
-    void onOnline() override {}
-    void onOffline() override {}
-    void onCommEvent(ISerial*, CommEvent) override {}
-    void onStatusChanged(ISerial*) override {}
 
     Bytes answer = filled(5000, 9);
     std::vector<Bytes> received;

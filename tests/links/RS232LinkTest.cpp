@@ -28,15 +28,6 @@ struct ScriptedRs232 {
 
 } // namespace
 
-TEST(RS232Link, OpenNamesTheLinkThenGoesOnline) {
-    ScriptedRs232 rs;
-    ASSERT_TRUE(rs.open({3, 9600}));
-    EXPECT_TRUE(rs.link.isOpen());
-    EXPECT_EQ(rs.client.lines(),
-              (Lines{"rs status rs232 com3,9600,None offline", "online", "rs status rs232 com3,9600,None online"}));
-    EXPECT_EQ(rs.script->takeCalls(), (std::vector<std::string>{"open 3 9600 flow 0"}));
-}
-
 TEST(RS232Link, FlowControlTextAndRow) {
     struct Row {
         Value third;

@@ -4,9 +4,7 @@
 // supported"), so there the link's reader never reads: the Windows build
 // checks what the link writes by reading the other end through the port
 // seam, and skips the tests that need the link's reader.
-#include "links/PacketSerial.h"
 #include "links/RS232.h"
-#include "links/SerialCreator.h"
 #include "platform/serial_port.h"
 
 #include "../support/OpenHandles.h"
@@ -15,11 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -35,12 +30,6 @@ std::string readFarEnd(platform::SerialPort& port, std::size_t length) {
     }
     return text;
 }
-
-#ifdef _WIN32
-constexpr const char* linkCannotRead = "Wine's ports cannot wait for line events on a pseudo-terminal";
-#else
-constexpr const char* linkCannotRead = nullptr;
-#endif
 
 class RS232Pty : public ::testing::Test {
 protected:
@@ -95,38 +84,4 @@ TEST_F(RS232Pty, OpenAndCloseLeaveNoHandleBehind) {
         EXPECT_TRUE(link.close());
     }
     EXPECT_EQ(openHandleCount(), before);
-}
-
-TEST_F(RS232Pty, TwoLinksTalkBothWays) {
-    if (linkCannotRead) GTEST_SKIP() << linkCannotRead;
-    RS232 a(&client), b(&client);
-    client.name(&a, "a");
-    client.name(&b, "b");
-    ASSERT_TRUE(openWith(a, {static_cast<int>(pair.first), 115200}));
-    ASSERT_TRUE(openWith(b, {static_cast<int>(pair.second), 115200}));
-    EXPECT_TRUE(sendBytes(a, bytesOf("ping")));
-    ASSERT_TRUE(client.waitFor("b rx \"ping\""));
-    EXPECT_TRUE(sendBytes(b, bytesOf("pong")));
-    ASSERT_TRUE(client.waitFor("a rx \"pong\""));
-    // Each read follows its RXCHAR event.
-    const Lines all = client.all();
-    const auto pong = std::find(all.begin(), all.end(), "a rx \"pong\"");
-    EXPECT_EQ(*(pong - 1), "a event 6");
-}
-
-TEST_F(RS232Pty, PacketLinksCarryWholeMessages) {
-    if (linkCannotRead) GTEST_SKIP() << linkCannotRead;
-    const std::unique_ptr<ISerial> a = SerialCreator::instance()->create(&client, "RS232PKT");
-    const std::unique_ptr<ISerial> b = SerialCreator::instance()->create(&client, "rs-232pkt");
-    ASSERT_NE(dynamic_cast<PacketSerial*>(a.get()), nullptr);
-    client.name(a.get(), "a");
-    client.name(b.get(), "b");
-    ASSERT_TRUE(openWith(*a, {static_cast<int>(pair.first), 115200}));
-    ASSERT_TRUE(openWith(*b, {static_cast<int>(pair.second), 115200}));
-    const std::string big(3000, 'x'); // more than one read of the link
-    EXPECT_TRUE(sendBytes(*a, bytesOf(big)));
-    EXPECT_TRUE(sendBytes(*a, bytesOf("small")));
-    ASSERT_TRUE(client.waitFor("b rx \"small\""));
-    EXPECT_EQ(client.count("b rx \"" + big + "\""), 1);
-    EXPECT_TRUE(client.waitFor("a tx \"small\""));
 }

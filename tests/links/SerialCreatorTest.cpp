@@ -41,22 +41,16 @@ TEST(SerialCreator, TypeNamesAndTheLoopBackLink) {
         EXPECT_EQ(factory->create(&client, name), nullptr) << '"' << name << '"';
     EXPECT_EQ(factory->create(&client, nullptr), nullptr);
 
-    // The loop-back link: whatever is sent comes straight back, inside send.
+    // The loop-back link; what it reports, and in which order, shows through
+    // the packet wrapper below.
     const std::unique_ptr<ISerial> link = factory->create(&client, "LOOPBACK");
     ASSERT_NE(dynamic_cast<LoopBack*>(link.get()), nullptr);
-    client.name(link.get(), "loop");
-    EXPECT_FALSE(sendBytes(*link, bytesOf("abc")));
+    EXPECT_FALSE(sendBytes(*link, bytesOf("abc"))) << "not open";
     EXPECT_FALSE(link->close());
-    EXPECT_TRUE(client.lines().empty());
     EXPECT_TRUE(link->open(0, nullptr));
-    EXPECT_TRUE(link->isOpen());
     EXPECT_FALSE(link->open(0, nullptr));
-    EXPECT_EQ(client.lines(), (Lines{"online", "loop status unknown online"}));
     EXPECT_TRUE(sendBytes(*link, bytesOf("abc")));
-    EXPECT_EQ(client.lines(), (Lines{"loop tx \"abc\"", "loop rx \"abc\""}));
     EXPECT_TRUE(link->close());
-    EXPECT_FALSE(link->close());
-    EXPECT_EQ(client.lines(), (Lines{"offline", "loop status unknown offline"}));
 }
 
 // The packet wrapper makes its wrapped link through the factory, bound to

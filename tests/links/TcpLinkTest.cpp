@@ -1,6 +1,4 @@
-// The TCP link against peers on 127.0.0.1, and packet framing over it.
-#include "links/PacketSerial.h"
-#include "links/SerialCreator.h"
+// The TCP link against peers on 127.0.0.1.
 #include "links/TCP.h"
 
 #include "../support/OpenHandles.h"
@@ -58,7 +56,7 @@ TEST_F(TcpLinkTest, OpenTakesOnlyItsTwoShapes) {
     EXPECT_EQ(client.all().front(), "tcp status tcp client of localhost port 4464 offline");
 }
 
-TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAgainAfterItHangsUp) {
+TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAfterItHangsUp) {
     role = "client of 127.0.0.1";
     const Bytes early = bytesOf("early");
     ASSERT_TRUE(openClient());
@@ -72,7 +70,6 @@ TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAgainAfterItHangsUp) {
     EXPECT_TRUE(link.isOnline());
     server.send("hello");
     ASSERT_TRUE(client.waitFor("tcp rx \"hello\""));
-
     server.hangUp();
     ASSERT_TRUE(client.waitFor(prefix() + " disconnected offline"));
     ASSERT_TRUE(server.accept()); // the link connects again
@@ -80,24 +77,6 @@ TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAgainAfterItHangsUp) {
     link.close();
     const Lines lines = client.all();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "offline"), 2); // one per lost connection
-    EXPECT_EQ(lines.back(), prefix() + " disconnected offline");
-}
-
-TEST_F(TcpLinkTest, ServerServesOneConnectionAfterAnother) {
-    ASSERT_TRUE(openServer());
-    for (int round = 1; round <= 2; ++round) {
-        Peer peer;
-        ASSERT_TRUE(client.waitFor(" accepting connection offline", round));
-        ASSERT_TRUE(peer.connect(port));
-        ASSERT_TRUE(client.waitFor(prefix() + " connected online", round)) << ::testing::PrintToString(client.all());
-        EXPECT_TRUE(sendBytes(link, bytesOf("ping")));
-        EXPECT_EQ(peer.receive(4), "ping");
-        peer.send("pong");
-        ASSERT_TRUE(client.waitFor("tcp rx \"pong\"", round));
-        peer.hangUp();
-        ASSERT_TRUE(client.waitFor(prefix() + " disconnected offline", round));
-    }
-    ASSERT_TRUE(client.waitFor(" listening on socket", 3)); // a new listening socket after each loss
 }
 
 TEST_F(TcpLinkTest, ClosingHangsUpAndDiscardsWhatWasNotSent) {
@@ -171,59 +150,4 @@ TEST_F(TcpLinkTest, ATakenPortGivesABindErrorAgainAndAgain) {
     ASSERT_TRUE(openServer());
     ASSERT_TRUE(client.waitFor(prefix() + " Bind error ", 2));
     EXPECT_TRUE(link.close());
-}
-
-TEST(TcpPacketLink, FramesTravelWholeBetweenTwoLinks) {
-    const std::uint16_t port = freePort();
-    RecordingClient serverSide;
-    RecordingClient clientSide;
-    auto server = SerialCreator::instance()->create(&serverSide, "tcppkt");
-    auto client = SerialCreator::instance()->create(&clientSide, "TCPPKT");
-    ASSERT_NE(dynamic_cast<PacketSerial*>(server.get()), nullptr);
-    ASSERT_NE(dynamic_cast<PacketSerial*>(client.get()), nullptr);
-    EXPECT_NE(dynamic_cast<TCP*>(SerialCreator::instance()->create(&serverSide, "Tcp").get()), nullptr);
-    serverSide.name(server.get(), "server");
-    clientSide.name(client.get(), "client");
-    const Value portValue(static_cast<int>(port));
-    const Value host("127.0.0.1");
-    const VARIANT clientParameters[] = {host.get(), portValue.get()};
-    ASSERT_TRUE(server->open(1, &portValue.get()));
-    ASSERT_TRUE(client->open(2, clientParameters));
-    EXPECT_TRUE(sendBytes(*client, bytesOf("first")));
-    EXPECT_TRUE(sendBytes(*client, Bytes(5000, 'x'))); // more than one receive
-    ASSERT_TRUE(serverSide.waitFor("server rx", 2));
-    EXPECT_EQ(serverSide.received(), (std::vector<Bytes>{bytesOf("first"), Bytes(5000, 'x')}));
-    EXPECT_TRUE(clientSide.waitFor("client tx \"first\""));
-    EXPECT_TRUE(sendBytes(*server, bytesOf("answer")));
-    ASSERT_TRUE(clientSide.waitFor("client rx \"answer\""));
-    EXPECT_TRUE(serverSide.waitFor("server tx \"answer\""));
-    EXPECT_TRUE(client->close());
-    EXPECT_TRUE(server->close());
-}
-
-TEST(TcpPacketLink, PayloadReportedWhenTheFrameLeavesInPieces) {
-    RecordingClient client;
-    ScriptedLink* inner = nullptr;
-    PacketSerial packet(&client, [&inner](ISerialClient* innerClient) {
-        auto link = std::make_unique<ScriptedLink>(innerClient);
-        inner = link.get();
-        return link;
-    });
-    client.name(&packet, "packet");
-    const Bytes stream = concat({withLength(bytesOf("ABC")), withLength(bytesOf("")), withLength(bytesOf("DE"))});
-    // Pieces cut inside the length field, at the payload's start and across frames.
-    std::size_t from = 0;
-    for (const std::size_t cut : {2u, 5u, 6u, 9u, 12u, 13u, 17u}) {
-        packet.onDataTransmitted(inner, stream.data() + from, static_cast<std::uint32_t>(cut - from));
-        from = cut;
-    }
-    EXPECT_EQ(client.lines(),
-              (Lines{"packet tx \"A\"", "packet tx \"B\"", "packet tx \"C\"", "packet tx \"\"", "packet tx \"DE\""}));
-    // A frame cut short by a lost connection: the next connection starts afresh.
-    packet.onDataTransmitted(inner, stream.data(), 5);
-    inner->setOnline(true);
-    packet.onDataTransmitted(inner, stream.data() + 11, 6);
-    Lines sent = client.lines();
-    std::erase_if(sent, [](const std::string& line) { return line.find(" tx ") == std::string::npos; });
-    EXPECT_EQ(sent, (Lines{"packet tx \"A\"", "packet tx \"DE\""}));
 }

@@ -1,4 +1,4 @@
-// The UDP link on 127.0.0.1: datagrams to itself and between two links.
+// The UDP link on 127.0.0.1: datagrams to itself.
 #include "links/UDP.h"
 
 #include "../support/Variants.h"
@@ -49,21 +49,6 @@ TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
     EXPECT_FALSE(link.close());
     EXPECT_FALSE(link.isOnline());
     EXPECT_EQ(client.lines(), (Lines{"offline", name + " offline"}));
-}
-
-TEST(UdpLink, TwoLinksTalkEachFromItsPortToTheOthers) {
-    RecordingClient aSide;
-    RecordingClient bSide;
-    UDP a(&aSide);
-    UDP b(&bSide);
-    aSide.name(&a, "a");
-    bSide.name(&b, "b");
-    const int aPort = freePort();
-    const int bPort = freePort();
-    ASSERT_TRUE(openWith(a, {Value(aPort), Value("127.0.0.1"), Value(bPort)}));
-    ASSERT_TRUE(openWith(b, {Value(bPort), Value("127.0.0.1"), Value(aPort)}));
-    ASSERT_TRUE(waitUntilBound(a, bSide));
-    EXPECT_TRUE(waitUntilBound(b, aSide)); // the answer goes back to a's own port
 }
 
 TEST(UdpLink, OpenShapes) {

@@ -74,12 +74,7 @@ protected:
 TEST_F(VisaLink, ParametersThatDoNotFitOpenNothing) {
     const std::vector<std::vector<Value>> shapes = {
         {}, {Value(22)}, {Value(resource), Value(resource)}, {Value(resource), Value(5)}, {Value::raw(VT_EMPTY)}};
-    for (const std::vector<Value>& shape : shapes) {
-        std::vector<VARIANT> parameters;
-        for (const Value& value : shape) parameters.push_back(value.get());
-        EXPECT_FALSE(link->open(static_cast<std::uint32_t>(parameters.size()), parameters.data()))
-            << shape.size() << " parameters";
-    }
+    for (const std::vector<Value>& shape : shapes) EXPECT_FALSE(openWith(*link, shape)) << shape.size() << " parameters";
     for (const char* unknown : {"", "GPIB0::22", "nonsense"}) EXPECT_FALSE(open(unknown)) << unknown;
     EXPECT_FALSE(link->isOpen());
     EXPECT_EQ(instrument.openSessions(), 0) << "a failed open gives its sessions back";

@@ -1,10 +1,10 @@
 #!/bin/sh
-# A pseudo-terminal pair from socat for tests that run outside the Linux
-# test programs (under Wine, or the host on an example script).
+# A pseudo-terminal pair from socat for the RS-232 tests (the Linux test
+# program's own pairs, under Wine, and the host on an example script).
 #   pty-pair.sh start FOLDER FIRST SECOND [WINEPREFIX]
 #     starts socat with its ends at FOLDER/tty<FIRST> and FOLDER/tty<SECOND>,
-#     waits (at most 10 s) until both exist, and with a Wine prefix links
-#     COM<FIRST> and COM<SECOND> of that prefix to them.
+#     waits (at most 10 s) until both exist and socat moves data, and with a
+#     Wine prefix links COM<FIRST> and COM<SECOND> of that prefix to them.
 #   pty-pair.sh stop FOLDER FIRST SECOND [WINEPREFIX]
 #     ends that socat and removes the links.
 set -eu
@@ -23,11 +23,14 @@ start)
   stop_socat
   rm -f "$folder/tty$first" "$folder/tty$second"
   # Its own session and no inherited output, so that CTest does not wait for it.
-  setsid socat "pty,raw,echo=0,link=$folder/tty$first" "pty,raw,echo=0,link=$folder/tty$second" \
+  setsid socat -d -d "pty,raw,echo=0,link=$folder/tty$first" "pty,raw,echo=0,link=$folder/tty$second" \
     </dev/null >/dev/null 2>"$folder/socat.log" &
   echo $! >"$folder/socat.pid"
   tries=0
-  until [ -e "$folder/tty$first" ] && [ -e "$folder/tty$second" ]; do
+  # Ready once socat says it moves data: the links appear before the
+  # terminals' settings are final.
+  until [ -e "$folder/tty$first" ] && [ -e "$folder/tty$second" ] &&
+    grep -q "starting data transfer loop" "$folder/socat.log"; do
     tries=$((tries + 1))
     if [ $tries -gt 200 ]; then
       echo "socat made no terminals within 10 s" >&2

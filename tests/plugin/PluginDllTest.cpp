@@ -99,19 +99,6 @@ TEST_F(PluginDll, RefusesNullPointersAndEveryOtherIndex) {
     }
 }
 
-TEST_F(PluginDll, MakesBothTestersByIndex) {
-    const auto creator = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
-    ULONG count = 0;
-    ASSERT_EQ(creator->GetTesterCount(&count), S_OK);
-    ASSERT_EQ(count, 2u);
-    const char* const names[] = {"serial", "ScriptProxy"};
-    for (LONG index = 0; index < 2; ++index) {
-        ComPtr<ITester> tester;
-        ASSERT_EQ(creator->CreateTester(index, tester.put()), S_OK);
-        EXPECT_EQ(nameOf(tester.get()), names[index]);
-    }
-}
-
 TEST_F(PluginDll, StaysLoadedUntilTheLastObjectGoesInAnyOrder) {
     EXPECT_EQ(plugin.canUnloadNow(), S_OK);
     ComPtr<IClassFactory> factory;
