@@ -140,16 +140,14 @@ TEST(ValueParser, IsSuppliedThroughItsClassIdentifierWhileRegistered) {
     EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
 }
 
+// (A pipe never gets the status line: varnel.no_progress_in_pipe.)
 TEST(LogPrinter, NextLineReplacesTheStatusWhereStatusIsOn) {
-    std::ostringstream terminal, pipe;
-    LogPrinter onTerminal(terminal, 0, false), inPipe(pipe, 0, false);
-    onTerminal.enableStatus();
-    for (LogPrinter* printer : {&onTerminal, &inPipe}) {
-        printer->showStatus("t wait: 3 s");
-        printer->print("next");
-    }
+    std::ostringstream terminal;
+    LogPrinter printer(terminal, 0, false);
+    printer.enableStatus();
+    printer.showStatus("t wait: 3 s");
+    printer.print("next");
     EXPECT_EQ(terminal.str(), "t wait: 3 s\r           \rnext\n");
-    EXPECT_EQ(pipe.str(), "next\n");
 }
 
 TEST(Progress, CountsDownALeadingTimeoutElseUp) {
