@@ -47,9 +47,7 @@ TEST(LogLine, ReadsAsVsnprintfWritesIt) {
 }
 
 TEST(LogLine, OtherConversionsGoToVsnprintf) {
-    EXPECT_EQ(logLine("Integer %d added", 42), "Integer 42 added");
     EXPECT_EQ(logLine("%s %5s|%08X", "a", "b", 255u), "a     b|000000FF");
-    EXPECT_EQ(logLine("Double %g added", 0.5), "Double 0.5 added");
 }
 
 } // namespace

@@ -128,15 +128,6 @@ TEST_F(TesterFrame, HandsOutHelpLinesAndNullForNone) {
     EXPECT_EQ(textsOf(lines[0]), (std::vector<std::string>{"string kind", "    int option"}));
     SafeArrayDestroy(lines[0]);
     SysFreeString(description);
-
-    ULONG flags = Sentinel;
-    EXPECT_EQ(tester->GetTesterFlags(&flags), S_OK);
-    EXPECT_EQ(flags, 0u);
-    for (ULONG index : {0u, 0xFFFFFFFFu}) {
-        ITester* child = reinterpret_cast<ITester*>(static_cast<std::uintptr_t>(1));
-        EXPECT_EQ(tester->GetChildTester(index, &child), S_OK);
-        EXPECT_EQ(child, nullptr) << index;
-    }
 }
 
 // (The parameters' values reach the handler as the echo tester's scripts show.)
@@ -234,14 +225,6 @@ TEST_F(TesterFrame, AddResultStoresAndLogsEachForm) {
     }
 }
 
-TEST_F(TesterFrame, CutsLogLinesTo1023Characters) {
-    run([](ProbeTester& p) { p.log(LogLevel::Warning, "%s", std::string(2000, 'x').c_str()); });
-    const auto lines = host.snapshot();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1].text, std::string(1023, 'x'));
-    EXPECT_EQ(lines[1].level, static_cast<ULONG>(LogLevel::Warning));
-}
-
 TEST_F(TesterFrame, SetHostLogsTheIdentityAndNullDropsLaterLines) {
     RecordingHost second;
     const ULONG before = second.referenceCount();
@@ -321,16 +304,6 @@ TEST_F(TesterFrame, NewAndDeleteReportTheHandlersAnswer) {
     EXPECT_EQ(ok, VARIANT_FALSE);
     probe().throwInDelete = true;
     EXPECT_EQ(tester->Delete(&ok), E_FAIL);
-}
-
-TEST_F(TesterFrame, ScriptDirectoryStartsAsDotAndFollowsTheHost) {
-    EXPECT_EQ(probe().scriptDirectory(), ".");
-    BSTR directory = platform::bstrFromNarrow("scripts/here");
-    EXPECT_EQ(tester->SetScriptDirectory(directory), S_OK);
-    SysFreeString(directory);
-    EXPECT_EQ(probe().scriptDirectory(), "scripts/here");
-    EXPECT_EQ(tester->SetScriptDirectory(nullptr), S_OK);
-    EXPECT_EQ(probe().scriptDirectory(), "");
 }
 
 } // namespace

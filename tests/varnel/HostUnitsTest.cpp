@@ -37,16 +37,6 @@ TEST(Values, AreShownWithTheirType) {
     EXPECT_EQ(describe(std::vector<Literal>{std::int32_t{1}, AnyValue{}}), "Integer 1, any value");
 }
 
-TEST(Values, GoToTheTesterAsVariants) {
-    SafeArray array = variantArray(std::vector<Literal>{std::int32_t{7}, 1.5, std::string("x"), true, AnyValue{}});
-    EXPECT_EQ(resultValues(array.get()),
-              (std::vector<ResultValue>{std::int32_t{7}, 1.5, std::string("x"), true, OtherValue{VT_EMPTY}}));
-    VARIANT* items = nullptr;
-    ASSERT_EQ(SafeArrayAccessData(array.get(), reinterpret_cast<void**>(&items)), S_OK);
-    EXPECT_EQ(items[3].boolVal, VARIANT_TRUE);
-    SafeArrayUnaccessData(array.get());
-}
-
 // Levels and the filter are shown end to end (varnel.levels); here the
 // forms no script gives.
 TEST(LogPrinter, IndentsFurtherLinesAndNamesUnknownLevels) {
@@ -62,7 +52,6 @@ TEST(LogPrinter, IndentsFurtherLinesAndNamesUnknownLevels) {
 }
 
 TEST(JUnit, EscapesXmlAndKeepsTheReportValidUtf8) {
-    EXPECT_EQ(xmlEscape("a<b>&\"c'\r\x02"), "a&lt;b&gt;&amp;&quot;c&apos;&#13;\\x02");
     // Well-formed characters stay as they are.
     EXPECT_EQ(xmlEscape("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F");
     // A byte of another code page, an over-long form, a surrogate, a cut
@@ -90,7 +79,6 @@ TEST(JUnit, ReportsOneCasePerStepWithFailuresAndSkips) {
     const std::string xml = junitReport({outcome});
     EXPECT_NE(xml.find("<testsuites name=\"varnel\" tests=\"4\" failures=\"2\" errors=\"0\" skipped=\"1\" time=\"1.500\">"),
               std::string::npos) << xml;
-    EXPECT_NE(xml.find("<testsuite name=\"s.varnel\" file=\"dir/s.varnel\" tests=\"4\" failures=\"2\""), std::string::npos);
     EXPECT_NE(xml.find("<testcase name=\"line 1: l new echo\" classname=\"s\" time=\"0.250\"/>"), std::string::npos);
     EXPECT_NE(xml.find("<testcase name=\"line 2: l state 1\" classname=\"s\" time=\"0.500\">\n"
                        "      <failure message=\"line 2: l state 1: expected passed, got failed\" type=\"failed\">"
@@ -152,16 +140,14 @@ TEST(ValueParser, IsSuppliedThroughItsClassIdentifierWhileRegistered) {
     EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
 }
 
+// (A pipe never gets the status line: varnel.no_progress_in_pipe.)
 TEST(LogPrinter, NextLineReplacesTheStatusWhereStatusIsOn) {
-    std::ostringstream terminal, pipe;
-    LogPrinter onTerminal(terminal, 0, false), inPipe(pipe, 0, false);
-    onTerminal.enableStatus();
-    for (LogPrinter* printer : {&onTerminal, &inPipe}) {
-        printer->showStatus("t wait: 3 s");
-        printer->print("next");
-    }
+    std::ostringstream terminal;
+    LogPrinter printer(terminal, 0, false);
+    printer.enableStatus();
+    printer.showStatus("t wait: 3 s");
+    printer.print("next");
     EXPECT_EQ(terminal.str(), "t wait: 3 s\r           \rnext\n");
-    EXPECT_EQ(pipe.str(), "next\n");
 }
 
 TEST(Progress, CountsDownALeadingTimeoutElseUp) {

@@ -4,8 +4,7 @@
 // the script runner.
 #include "varnel/ProxyServer.h"
 
-#include "links/SerialCreator.h"
-#include "platform/socket.h"
+#include "tests/links/SocketLinkSupport.h"
 #include "tests/support/Variants.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +16,6 @@
 #include <thread>
 
 namespace {
-
-constexpr auto patience = std::chrono::seconds(10);
 
 class ScriptedService final : public ScriptService {
 public:
@@ -93,14 +90,6 @@ private:
     std::condition_variable arrived_;
     std::deque<std::string> texts_;
 };
-
-std::uint16_t freePort() {
-    SerialCreator::instance();
-    int error = 0;
-    platform::Socket probe = platform::Socket::create(platform::Socket::Kind::Stream, error);
-    probe.bindAnyAddress(0, false);
-    return probe.localPort();
-}
 
 bool openClient(UnitClient& client, std::uint16_t port) {
     const Value host("127.0.0.1"), number(static_cast<int>(port));
