@@ -1,20 +1,24 @@
-// The stop signal and the ready-or-stopped wait against a real descriptor.
-#include "PlatformTest.h"
+// The stop signal, the ready-or-stopped wait against a real descriptor, and
+// the joinable thread the waits run on.
 #include "TestChannel.h"
 
 #include "platform/stop_signal.h"
 #include "platform/thread.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <stdexcept>
 
 namespace {
 
 using namespace std::chrono_literals;
+using platform::JoinableThread;
 using platform::StopSignal;
 using platform::WaitResult;
 
-using platformtest::brokenLimit;
-using platformtest::caseName;
+// Ends a wait that should end sooner only when the code is broken.
+constexpr std::chrono::seconds brokenLimit{30};
 
 TEST(StopSignalTest, StaysSignalledUntilOneReset) {
     StopSignal stop;
@@ -28,71 +32,60 @@ TEST(StopSignalTest, StaysSignalledUntilOneReset) {
     EXPECT_FALSE(stop.waitFor(1ms));
 }
 
-struct ReadyCase {
-    const char* name;
-    bool byteSent;
-    bool stopSignalled;
-    std::chrono::milliseconds limit;
-    WaitResult expected;
-};
-
-class ReadyOrStoppedTest : public testing::TestWithParam<ReadyCase> {};
-
-TEST_P(ReadyOrStoppedTest, ReportsWhatEndedTheWait) {
-    const ReadyCase& test = GetParam();
+TEST(ReadyOrStoppedTest, ReportsWhatEndedTheWait) {
     TestChannel channel;
     StopSignal stop;
-    if (test.byteSent) channel.sendByte();
-    if (test.stopSignalled) stop.signal();
-    EXPECT_EQ(platform::waitUntilReadyOrStopped(channel.receiver(), stop, test.limit), test.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(States, ReadyOrStoppedTest,
-                         testing::Values(ReadyCase{"Nothing", false, false, 20ms, WaitResult::TimedOut},
-                                         // A peer that keeps sending must not hold a thread up.
-                                         ReadyCase{"StopBeatsReadable", true, true, brokenLimit,
-                                                   WaitResult::Stopped}),
-                         caseName<ReadyCase>);
-
-TEST(ReadyOrStoppedTest, InvalidWaitableFailsAtOnce) {
-    StopSignal stop;
+    EXPECT_EQ(platform::waitUntilReadyOrStopped(channel.receiver(), stop, 20ms), WaitResult::TimedOut);
+    // A peer that keeps sending must not hold a thread up.
+    channel.sendByte();
+    stop.signal();
+    EXPECT_EQ(platform::waitUntilReadyOrStopped(channel.receiver(), stop, brokenLimit), WaitResult::Stopped);
     EXPECT_EQ(platform::waitUntilReadyOrStopped(platform::invalidWaitable, stop, brokenLimit), WaitResult::Failed);
 }
 
-struct WakeCase {
-    const char* name;
-    void (*wake)(TestChannel&, StopSignal&);
-    WaitResult expected;
-};
-
-class BlockedWaitTest : public testing::TestWithParam<WakeCase> {};
-
-TEST_P(BlockedWaitTest, WakesWithoutALimit) {
-    TestChannel channel;
-    StopSignal stop;
-    StopSignal waiting;
-    std::atomic<WaitResult> result{WaitResult::Failed};
-    platform::JoinableThread waiter([&] {
-        waiting.signal();
-        result = platform::waitUntilReadyOrStopped(channel.receiver(), stop, platform::waitWithoutLimit);
-    });
-    EXPECT_TRUE(waiting.waitFor(brokenLimit));
-    GetParam().wake(channel, stop);
-    const bool ended = waiter.joinFor(brokenLimit);
-    if (!ended) {
-        // Still blocked: free it either way, so the test reports instead of hanging.
-        stop.signal();
-        channel.sendByte();
+TEST(ReadyOrStoppedTest, ABlockedWaitWakesWithoutALimit) {
+    for (const bool byStop : {true, false}) {
+        TestChannel channel;
+        StopSignal stop;
+        StopSignal waiting;
+        std::atomic<WaitResult> result{WaitResult::Failed};
+        JoinableThread waiter([&] {
+            waiting.signal();
+            result = platform::waitUntilReadyOrStopped(channel.receiver(), stop, platform::waitWithoutLimit);
+        });
+        EXPECT_TRUE(waiting.waitFor(brokenLimit));
+        byStop ? stop.signal() : channel.sendByte();
+        const bool ended = waiter.joinFor(brokenLimit);
+        if (!ended) {
+            // Still blocked: free it either way, so the test reports instead of hanging.
+            stop.signal();
+            channel.sendByte();
+        }
+        ASSERT_TRUE(ended) << byStop;
+        EXPECT_EQ(result, byStop ? WaitResult::Stopped : WaitResult::Ready);
     }
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(result, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Wakers, BlockedWaitTest,
-    testing::Values(WakeCase{"Stop", [](TestChannel&, StopSignal& stop) { stop.signal(); }, WaitResult::Stopped},
-                    WakeCase{"Byte", [](TestChannel& channel, StopSignal&) { channel.sendByte(); },
-                             WaitResult::Ready}),
-    caseName<WakeCase>);
+TEST(JoinableThreadTest, BoundedJoinReportsAThreadStillRunning) {
+    StopSignal stop;
+    JoinableThread thread([&] { stop.waitFor(platform::waitWithoutLimit); });
+    EXPECT_FALSE(thread.joinFor(10ms));
+    EXPECT_TRUE(thread.isRunning());
+    stop.signal();
+    EXPECT_TRUE(thread.joinFor(brokenLimit));
+    EXPECT_FALSE(thread.isRunning());
+}
+
+TEST(JoinableThreadTest, WhatABodyThrowsIsCaughtAndReportedUntilTheNextStart) {
+    JoinableThread thread([] { throw std::runtime_error("port vanished"); });
+    ASSERT_TRUE(thread.joinFor(brokenLimit));
+    EXPECT_EQ(thread.failure(), std::optional<std::string>("port vanished"));
+    thread.start([] { throw 42; });
+    ASSERT_TRUE(thread.joinFor(brokenLimit));
+    EXPECT_TRUE(thread.failure().has_value());
+    thread.start([] {});
+    ASSERT_TRUE(thread.joinFor(brokenLimit));
+    EXPECT_FALSE(thread.failure().has_value());
+}
 
 } // namespace

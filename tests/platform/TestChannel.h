@@ -1,5 +1,5 @@
 // A real descriptor or handle that a test makes readable by sending a byte:
-// a pipe here, on Windows the event of a loop-back TCP connection's socket.
+// a pipe here, on Windows an event.
 #pragma once
 
 #include "platform/native_waitable.h"
