@@ -105,17 +105,9 @@ TEST(SafeArray, VectorsHaveBoundsLocksAndEmptyElements) {
         EXPECT_EQ(SafeArrayUnaccessData(array), E_UNEXPECTED);
         EXPECT_EQ(SafeArrayDestroy(array), S_OK);
     }
-    // An empty vector still locks, and hands out data.
-    SAFEARRAY* empty = SafeArrayCreateVector(VT_VARIANT, 0, 0);
     void* data = nullptr;
-    EXPECT_EQ(SafeArrayAccessData(empty, &data), S_OK);
-    EXPECT_NE(data, nullptr);
-    EXPECT_EQ(elementCount(empty), 0u);
-    EXPECT_EQ(SafeArrayUnaccessData(empty), S_OK);
-    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
     EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
     EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
-    EXPECT_EQ(elementCount(nullptr), 0u);
 
     // A host may count from 1: the element count is still upper - lower + 1.
     SAFEARRAY* fromOne = SafeArrayCreateVector(VT_VARIANT, 1, 3);
@@ -123,8 +115,6 @@ TEST(SafeArray, VectorsHaveBoundsLocksAndEmptyElements) {
     EXPECT_EQ(SafeArrayGetLBound(fromOne, 1, &lower), S_OK);
     EXPECT_EQ(lower, 1);
     EXPECT_EQ(elementCount(fromOne), 3u);
-    EXPECT_EQ(SafeArrayGetLBound(fromOne, 2, &lower), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetUBound(fromOne, 0, &lower), DISP_E_BADINDEX);
     ULONG locks = 0;
     while (SUCCEEDED(SafeArrayLock(fromOne)) && locks < 70000) ++locks;
     EXPECT_EQ(locks, 65535u) << "the lock count stops at 65535";
