@@ -38,7 +38,7 @@ public:
     bool onNew(std::uint32_t count, const VARIANT*) override {
         newCount = count;
         if (throwInNew) throw std::runtime_error("new failed");
-        return newResult;
+        return true;
     }
 
     bool onDelete() override {
@@ -51,7 +51,6 @@ public:
     std::map<std::uint32_t, Handler> handlers;
     std::uint32_t lastActionId = 0xFFFFFFFF;
     std::uint32_t newCount = 0xFFFFFFFF;
-    bool newResult = true;
     bool deleteResult = true;
     bool throwInNew = false;
     bool throwInDelete = false;
