@@ -18,7 +18,6 @@ TEST_F(SerialEvents, WaitforEventSwitchesQueuingOnAndWakesOnTheEvent) {
     EXPECT_EQ(waitforEvent({Value(3), Value("ring")}).state, Passed);
     ringer.join();
     EXPECT_EQ(h.lines(LogLevel::Info), Lines{"Enabling event queuing"});
-    EXPECT_TRUE(h.host.contains("'RING' Received"));
     EXPECT_TRUE(h.host.contains("Expected event \"ring\" received"));
 
     // Queued events count; other kinds are consumed on the way.

