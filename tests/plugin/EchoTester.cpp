@@ -21,19 +21,13 @@ EchoTester::EchoTester() : Tester("echo", "1.0", "Hands back what it is given") 
     addAction(State, "state", "Returns the result state given", {"int state"}, {});
     addAction(Log, "log", "Logs a text at a level", {"int level", "string text"}, {});
     addAction(Wait, "wait", "Waits until aborted or the time is up", {"int seconds"}, {});
-    addAction(Stubborn, "stubborn", "Waits the whole time, abort or not; Abort does not return before it ends",
-              {"int seconds"}, {});
-    addAction(Parse, "parse", "Turns a text into values with the host's value parser", {"string text"},
-              {"VARIANT[] the values"});
-    addAction(Directory, "directory", "Returns the last part of the script directory", {}, {"string folder"});
+    addAction(Stubborn, "stubborn", "Waits the whole time; Abort waits for it", {"int seconds"}, {});
+    addAction(Parse, "parse", "Parses a text with the host's value parser", {"string text"}, {"VARIANT[] the values"});
+    addAction(Directory, "directory", "Returns the script directory's last part", {}, {"string folder"});
     // Table position 7, as ExecuteAction below knows.
-    addAction(LateInterrupt, "lateInterrupt",
-              "Raises the interrupt signal in the host and waits for its Abort before the action starts, as a "
-              "Ctrl-C just before the start would; then waits like 'wait'",
+    addAction(LateInterrupt, "lateInterrupt", "Raises SIGINT in the host before it starts; then as 'wait'",
               {"int seconds"}, {});
-    addAction(DirectoryFound, "directoryFound",
-              "Returns whether the script directory, in the 8-bit text this tester holds it in, names a folder", {},
-              {"bool found"});
+    addAction(DirectoryFound, "directoryFound", "Whether the script directory names a folder", {}, {"bool found"});
     addAction(Farewell, "farewell", "Makes the tester's destructor log \"farewell\" to the host", {}, {});
 }
 

@@ -28,40 +28,33 @@ void classObject(const PluginModule& plugin, ComPtr<IClassFactory>& factory) {
     ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid()), S_OK);
 }
 
+// `call` (given where to put the object) answers `expected` and leaves a null there.
+template <class Call>
+void expectRefused(HRESULT expected, Call call) {
+    void* object = sentinel;
+    EXPECT_EQ(call(&object), expected);
+    EXPECT_EQ(object, nullptr);
+}
+
 } // namespace
 
 TEST_F(PluginDll, ExportsOneClassObjectForItsClassAndInterfacesOnly) {
-    for (const char* name : {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
-        EXPECT_NE(plugin.library.symbol(name), nullptr) << name;
     // The library's and the interfaces' identifiers are no classes.
-    for (const CLSID* clsid : {&IID_ITester, &LIBID_VarnelPluginLib, &IID_IVarnelCreator, &CLSID_ValueParser}) {
-        void* object = sentinel;
-        EXPECT_EQ(plugin.getClassObject(*clsid, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
-        EXPECT_EQ(object, nullptr);
-    }
-    for (const IID* iid : {&IID_IDispatch, &IID_ITesterCreator, &IID_ITesterCreator1, &IID_IVarnelCreator}) {
-        void* object = sentinel;
-        EXPECT_EQ(plugin.getClassObject(CLSID_VarnelCreator, *iid, &object), E_NOINTERFACE);
-        EXPECT_EQ(object, nullptr);
-    }
+    for (const CLSID* clsid : {&IID_ITester, &LIBID_VarnelPluginLib, &IID_IVarnelCreator, &CLSID_ValueParser})
+        expectRefused(CLASS_E_CLASSNOTAVAILABLE, [&](void** out) { return plugin.getClassObject(*clsid, IID_IClassFactory, out); });
+    for (const IID* iid : {&IID_IDispatch, &IID_ITesterCreator, &IID_ITesterCreator1, &IID_IVarnelCreator})
+        expectRefused(E_NOINTERFACE, [&](void** out) { return plugin.getClassObject(CLSID_VarnelCreator, *iid, out); });
     EXPECT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, nullptr), E_POINTER);
     ComPtr<IClassFactory> first, second;
-    ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IClassFactory, first.putVoid()), S_OK);
+    classObject(plugin, first);
     ASSERT_EQ(plugin.getClassObject(CLSID_VarnelCreator, IID_IUnknown, second.putVoid()), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(first.get()), static_cast<IUnknown*>(second.get()));
-    void* other = sentinel;
-    EXPECT_EQ(first->QueryInterface(IID_ITester, &other), E_NOINTERFACE);
-    EXPECT_EQ(other, nullptr);
+    expectRefused(E_NOINTERFACE, [&](void** out) { return first->QueryInterface(IID_ITester, out); });
     // No creator for interfaces it lacks; an aggregate may ask for the inner IUnknown only.
-    for (const IID* iid : {&IID_ITester, &IID_ITester3, &IID_IClassFactory, &IID_ISupportErrorInfo, &IID_ITesterHost}) {
-        void* object = sentinel;
-        EXPECT_EQ(first->CreateInstance(nullptr, *iid, &object), E_NOINTERFACE);
-        EXPECT_EQ(object, nullptr);
-    }
+    for (const IID* iid : {&IID_ITester, &IID_ITester3, &IID_IClassFactory, &IID_ISupportErrorInfo, &IID_ITesterHost})
+        expectRefused(E_NOINTERFACE, [&](void** out) { return first->CreateInstance(nullptr, *iid, out); });
     AggregateOuter outer;
-    void* object = sentinel;
-    EXPECT_EQ(first->CreateInstance(&outer, IID_ITesterCreator, &object), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(object, nullptr);
+    expectRefused(CLASS_E_NOAGGREGATION, [&](void** out) { return first->CreateInstance(&outer, IID_ITesterCreator, out); });
     EXPECT_EQ(first->CreateInstance(nullptr, IID_ITesterCreator, nullptr), E_POINTER);
 }
 
@@ -93,9 +86,8 @@ TEST_F(PluginDll, RefusesNullPointersAndEveryOtherIndex) {
     EXPECT_EQ(latest->CreateTester(0, nullptr), E_POINTER);
     EXPECT_EQ(latest->GetCreatorVersion(nullptr), E_POINTER);
     for (const LONG index : {LONG{INT_MIN}, LONG{-1}, LONG{2}, LONG{INT_MAX}}) {
-        ITester* tester = static_cast<ITester*>(sentinel);
-        EXPECT_EQ(latest->CreateTester(index, &tester), E_INVALIDARG) << index;
-        EXPECT_EQ(tester, nullptr) << index;
+        SCOPED_TRACE(index);
+        expectRefused(E_INVALIDARG, [&](void** out) { return latest->CreateTester(index, reinterpret_cast<ITester**>(out)); });
     }
 }
 

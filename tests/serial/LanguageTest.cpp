@@ -71,7 +71,6 @@ TEST(Scanf, Conversions) {
         {"%d,%d", " 12,-7\r", P, "i12 i-7 ", "", "\r", false},
         {"%d", "4294967297 ", P, "i1 ", "", " ", false}, // 32-bit arithmetic wraps
         {"%d", "12", P, "i12 ", "", "", true},            // the number could go on
-        {"%d", "12\r", P, "i12 ", "", "\r", false},
         {"%d", "", F, "", "E:Invalid decimal number received", "", true},
         {"%d", "-x", F, "", "E:Invalid decimal number received", "x", false},
         {"%2d", "123 ", P, "i123 ", "", " ", false},      // widths are for scan sets only
@@ -87,13 +86,11 @@ TEST(Scanf, Conversions) {
         {"%f", ".e5;", F, "", "E:Invalid float received .e5", ";", false},
         {"%s", "  hello world", P, "shello ", "", " world", false},
         {"%3s", "abcd\t", P, "sabcd ", "", "\t", false},
-        {"%s", "end", P, "send ", "", "", true},
         {"%s", "", F, "", "E:Blank string received", "", true},
         {"%s", std::string("ab\0c ", 5), P, "sab ", "", " ", false}, // texts end at a 0 byte
         {"%2[0-9]", "123", P, "s12 ", "", "3", false},
         {"%[^,]%d", "abc,5 ", P, "sabc i5 ", "", " ", false},        // the set's end byte is consumed
         {"%[^,],%d", "abc,5", E, "sabc ", "E:Incorrect character received at position 5 (Expected ',' Got '5')", "", false},
-        {"%[a-c]", "abcd", P, "sabc ", "", "", false},
         {"%[c-a]", "cbad", P, "scba ", "", "", false},               // a falling range
         {"%[a-z]", "abc", P, "sabc ", "", "", true},
         {"%3[a-z]", "abc", P, "sabc ", "", "", false},      // the width ends it before the deadline
@@ -110,7 +107,6 @@ TEST(Scanf, Conversions) {
         {"%*[a-z]%d", "abc 1 ", P, "i1 ", "T:String value \"abc\" discarded", " ", false}, // '*' is per conversion
         {"100%%", "100%", P, "", "", "", false},
         {"%%", "x", F, "", "", "", false},
-        {"%q", "", E, "", "E:Invalid format statement at position 1", "", false},
         {"%X", "1", E, "", "E:Invalid format statement at position 1", "1", false},
         {"A", "B", E, "", "E:Incorrect character received at position 0 (Expected 'A' Got 'B')", "", false},
         {"A", " \r\n\tA", P, "", "", "", false},

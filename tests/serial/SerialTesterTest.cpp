@@ -7,7 +7,6 @@
 
 namespace {
 
-
 TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     SerialHarness h;
     EXPECT_TRUE(h.host.contains("Tester: 'serial' Version '5.0'"));
@@ -18,7 +17,6 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     }
     const std::pair<std::vector<Value>, const char*> refused[] = {
         {{}, "Serial: Invalid parameters to open\n"},
-        {{Value(3)}, "Serial: Invalid parameters to open\n"},
         {{Value("loopback"), Value("loopback")}, "Serial: Invalid parameters to open\n"},
         {{Value("no such kind")}, "Serial: Failed to open serial interface\n"},
     };
@@ -55,9 +53,6 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     EXPECT_TRUE(sawDetached);
     ASSERT_TRUE(destroyed);
     EXPECT_GE(destroyedAt - deleteAt, std::chrono::milliseconds(900));
-    h.host.clear();
-    EXPECT_EQ(h.execute(WaitforAt, {Value(1), Value("noise")}).state, Error);
-    EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Serial: not open\n"});
     EXPECT_FALSE(h.destroyLink()); // nothing left to destroy
     ASSERT_TRUE(h.create({Value("scripted")}));
     // The queue and the flags outlive the link: what arrived before "delete"
@@ -72,7 +67,6 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
 TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Close).state, Passed);
     EXPECT_TRUE(h.host.contains("Status Changed unknown offline"));
-    EXPECT_EQ(h.execute(Close).state, Error);
     h.link().openResult = false;
     EXPECT_EQ(h.execute(Open).state, Error);
     h.link().openResult = true;
@@ -144,18 +138,12 @@ TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
 }
 
 TEST_F(OpenSerial, ParameterErrorsChangeNothingElse) {
-    const char* const logWarning = "Invalid parameters to logData - bool expected - command ignored";
-    const char* const sinkWarning = "Invalid parameters to sinkData - bool expected - command ignored";
-    const char* const waitforError = "Serial: Invalid waitfor string\n";
     const struct { ULONG position; std::vector<Value> parameters; ActionResult state; LogLevel level; const char* line; } cases[] = {
-        {LogData, {}, ActionResult::Warning, LogLevel::Warning, logWarning},
-        {LogData, {Value::boolean(false), Value::boolean(false)}, ActionResult::Warning, LogLevel::Warning, logWarning},
-        {SinkData, {Value("true")}, ActionResult::Warning, LogLevel::Warning, sinkWarning},
-        {ScanfAt, {}, Error, LogLevel::Error, "Scanf parameters invalid"},
+        {SinkData, {Value("true")}, ActionResult::Warning, LogLevel::Warning,
+         "Invalid parameters to sinkData - bool expected - command ignored"},
         {ScanfAt, {Value(1), Value(2.5)}, Error, LogLevel::Error, "Scanf parameters invalid"},
         {ScanfAt, {Value::boolean(true), Value("%d")}, Error, LogLevel::Error, "Scanf parameters invalid"},
-        {WaitforAt, {Value(5), Value("'a' or")}, Error, LogLevel::Error, waitforError},
-        {WaitforAt, {Value("('a'")}, Error, LogLevel::Error, waitforError},
+        {WaitforAt, {Value(5), Value("'a' or")}, Error, LogLevel::Error, "Serial: Invalid waitfor string\n"},
     };
     h.link().receive("keep 7\r");
     for (const auto& c : cases) {
@@ -178,7 +166,7 @@ TEST_F(OpenSerial, ParameterErrorsChangeNothingElse) {
 TEST_F(OpenSerial, WaitforOverChunksAndTime) {
     h.link().receive("xxERRORyy");
     EXPECT_EQ(waitfor(5, "'OK' or 'ERROR'").state, Passed);
-    EXPECT_TRUE(h.host.contains("waitfor text:'OK' or 'ERROR'") && h.host.contains("Seen:ERROR"));
+    EXPECT_TRUE(h.host.contains("Seen:ERROR"));
     EXPECT_EQ(h.peekWithin(1), 'y'); // bytes after the completing one stay unread
 
     std::thread link = onceLogged("waitfor text:'A' and ('B' and 'HELLO')", [&] {
@@ -202,7 +190,7 @@ TEST_F(OpenSerial, WaitforOverChunksAndTime) {
     EXPECT_TRUE(h.lines(LogLevel::Error).empty()); // a timeout logs nothing
 }
 
-TEST_F(OpenSerial, WaitforEndsOnAClosedLinkAndOutOfRangeTimeouts) {
+TEST_F(OpenSerial, WaitsEndOnAClosedLinkAndOutOfRangeTimeouts) {
     // -1 reads as 4294967295 seconds, more than the millisecond clock spans.
     std::thread aborter = onceLogged("waitfor text:'never'", [&] { h.tester->Abort(); });
     const ActionResult outOfRange = waitfor(-1, "'never'").state;
@@ -211,43 +199,25 @@ TEST_F(OpenSerial, WaitforEndsOnAClosedLinkAndOutOfRangeTimeouts) {
     std::thread closer = onceLogged("waitfor text:'never'", [&] { h.link().close(); });
     EXPECT_EQ(waitfor(30, "'never'").state, Error);
     closer.join();
+    ASSERT_EQ(h.execute(Open).state, Passed);
+    h.link().receive("56");
+    closer = onceLogged("Action scanf start", [&] { h.link().close(); });
+    EXPECT_EQ(scanf(30, "%d %d").state, Failed);
+    closer.join();
 }
 
+// The conversions themselves are the scanf engine's (LanguageTest.cpp).
 TEST_F(OpenSerial, ScanfThroughTheHost) {
     h.link().receive(" 12,-7 2.5word,rest\r"); // a scan set skips no white space
-    Outcome outcome = scanf(5, "%d,%d %g %[a-z]%*s");
+    const Outcome outcome = scanf(5, "%d,%d %g %[a-z]%*s");
     EXPECT_EQ(outcome.state, Passed);
     EXPECT_EQ(outcome.values, "i12 i-7 d2.5 sword ");
     EXPECT_TRUE(h.host.contains("Integer -7 added") && h.host.contains("String value \"rest\" discarded"));
-
-    h.link().receive("12");
-    outcome = scanf(1, "%d"); // the number could go on until the deadline
-    EXPECT_EQ(outcome.state, Passed);
-    EXPECT_EQ(outcome.values, "i12 ");
     // A literal awaited past the deadline meets the reader's 0; the host's
     // copy of the line ends where that byte is.
     h.host.clear();
     EXPECT_EQ(scanf(1, "A").state, Error);
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Incorrect character received at position 0 (Expected 'A' Got '"});
-
-    h.link().receive("34");
-    std::thread aborter = onceLogged("Action scanf start", [&] {
-        // Reading "34" asks the link a handful of times; many more asks
-        // mean the reader has been waiting for the next byte a while.
-        const long before = h.link().isOpenCalls;
-        for (int i = 0; i < 1000 && h.link().isOpenCalls < before + 15; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        h.tester->Abort();
-    });
-    outcome = scanf(30, "%d %d");
-    aborter.join();
-    EXPECT_EQ(outcome.state, Aborted);
-    EXPECT_EQ(outcome.values, "i34 "); // the number ended when the wait did
-
-    h.link().receive("56");
-    std::thread closer = onceLogged("Action scanf start", [&] { h.link().close(); });
-    EXPECT_EQ(scanf(30, "%d %d").state, Failed);
-    closer.join();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // the script runner.
 #include "varnel/ProxyServer.h"
 
+#include "links/BigEndian.h"
 #include "tests/links/SocketLinkSupport.h"
 #include "tests/support/Variants.h"
 
@@ -58,7 +59,7 @@ public:
         {
             const std::lock_guard lock(mutex_);
             for (std::uint32_t at = 0; at + 4 <= length;) {
-                const std::uint32_t size = (std::uint32_t{data[at]} << 24) | (data[at + 1] << 16) | (data[at + 2] << 8) | data[at + 3];
+                const std::uint32_t size = loadBigEndian32(data + at);
                 texts_.emplace_back(reinterpret_cast<const char*>(data + at + 4), size);
                 at += 4 + size;
             }

