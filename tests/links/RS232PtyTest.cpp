@@ -9,7 +9,7 @@
 
 #include "../support/OpenHandles.h"
 #include "PtyPair.h"
-#include "SocketLinkSupport.h"
+#include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
 
