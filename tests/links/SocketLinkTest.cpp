@@ -66,8 +66,7 @@ TEST_F(TcpLinkTest, ServerShowsEachStageAndAnAcceptErrorWhenClosedWaiting) {
               (Lines{p + " offline", p + " rx thread started offline", p + " creating listening socket offline",
                      p + " binding to listening socket offline", p + " listening on socket offline",
                      p + " accepting connection offline"}));
-    EXPECT_EQ(lines.back().rfind(p + " Accept error ", 0), 0u) << lines.back();
-    EXPECT_EQ(lines.back().substr(lines.back().size() - 8), " offline");
+    EXPECT_TRUE(lines.back().starts_with(p + " Accept error ") && lines.back().ends_with(" offline")) << lines.back();
 }
 
 TEST_F(TcpLinkTest, OpenTakesOnlyItsTwoShapes) {
@@ -83,10 +82,9 @@ TEST_F(TcpLinkTest, OpenTakesOnlyItsTwoShapes) {
 
 TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAfterItHangsUp) {
     role = "client of 127.0.0.1";
-    const Bytes early = bytesOf("early");
     ASSERT_TRUE(openClient());
     ASSERT_TRUE(client.waitFor(" Connection error ", 2)); // nobody listens yet: tried again
-    EXPECT_TRUE(sendBytes(link, early));                // waits for the connection
+    EXPECT_TRUE(sendBytes(link, bytesOf("early")));     // waits for the connection
     Peer server;
     server.listen(port);
     ASSERT_TRUE(server.accept());
