@@ -9,6 +9,8 @@
 #include "links/Encrypt.h"
 #include "links/ISerial.h"
 #include "links/ISerialClient.h"
+#include "platform/stop_signal.h"
+#include "platform/thread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -61,10 +63,29 @@ inline std::string show(const std::uint8_t* data, std::uint32_t length) {
 
 inline constexpr std::chrono::seconds patience{10};
 
-// Writes down every callback as one line of text: "<name> rx <data>",
-// "<name> tx <data>", "<name> event <code>", "<name> status <text>", and the
-// bare "online" and "offline". A test takes what came since its last take,
-// or waits (at most `patience` by default) until a line shows up.
+// A stop signal that sets itself `patience` after it was made, so that a
+// wait of the test's own cannot outlast the test.
+class GiveUp {
+public:
+    GiveUp() : watchdog_([this] {
+        if (!finished_.waitFor(patience)) signal_.signal();
+    }) {}
+    ~GiveUp() {
+        finished_.signal();
+        watchdog_.joinFor(patience);
+    }
+    GiveUp(const GiveUp&) = delete;
+    GiveUp& operator=(const GiveUp&) = delete;
+    const platform::StopSignal& signal() const { return signal_; }
+
+private:
+    platform::StopSignal signal_;
+    platform::StopSignal finished_;
+    platform::JoinableThread watchdog_; // last: it uses the signals above
+};
+
+// Writes down every callback as one line: "<name> rx|tx <data>", "<name>
+// event <code>", "<name> status <text>", or a bare "online"/"offline".
 class RecordingClient : public ISerialClient {
 public:
     void name(ISerial* link, std::string text) { names_[link] = std::move(text); }
@@ -97,8 +118,7 @@ public:
         taken_ = all_.size();
         return std::exchange(received_, {});
     }
-    // Every line since the start (takes do not empty this one).
-    Lines all() {
+    Lines all() { // every line since the start
         const std::lock_guard lock(mutex_);
         return all_;
     }

@@ -9,7 +9,7 @@
 
 #include "../support/OpenHandles.h"
 #include "PtyPair.h"
-#include "SocketLinkSupport.h"
+#include "LinkTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +37,23 @@ protected:
         if (!pair.problem().empty()) GTEST_SKIP() << pair.problem();
     }
 
+    bool open(int port, std::vector<Value> more = {9600}) {
+        more.insert(more.begin(), Value(port));
+        return openWith(link, more);
+    }
+
     PtyPair pair;
     RecordingClient client;
+    RS232 link{&client};
+    const int first = static_cast<int>(pair.first);
 };
 
 } // namespace
 
 TEST_F(RS232Pty, LinkWritesWhatTheFarEndReads) {
-    RS232 link(&client);
     client.name(&link, "a");
-    ASSERT_TRUE(openWith(link, {static_cast<int>(pair.first), 9600}));
-    const std::string name = "rs232 com" + std::to_string(pair.first) + ",9600,None";
+    ASSERT_TRUE(open(first));
+    const std::string name = "rs232 com" + std::to_string(first) + ",9600,None";
     EXPECT_EQ(link.getStatus(), name + " online");
     const auto farEnd = platform::makeSystemSerialPort();
     ASSERT_TRUE(farEnd->open(pair.second, {9600, platform::FlowControl::None}));
@@ -60,27 +66,24 @@ TEST_F(RS232Pty, LinkWritesWhatTheFarEndReads) {
 }
 
 TEST_F(RS232Pty, PortsWithoutADeviceDoNotOpen) {
-    RS232 link(&client);
-    EXPECT_FALSE(openWith(link, {250, 9600}));
+    EXPECT_FALSE(open(250));
     EXPECT_FALSE(link.isOpen());
 #ifndef _WIN32
     // A file that is no terminal opens but cannot be configured.
-    const std::string notATerminal = pair.end(250);
-    { std::ofstream(notATerminal) << "plain"; }
-    EXPECT_FALSE(openWith(link, {250, 9600}));
+    std::ofstream(pair.end(250)) << "plain";
+    EXPECT_FALSE(open(250));
     // A rate that termios has no constant for.
-    EXPECT_FALSE(openWith(link, {static_cast<int>(pair.first), 12345}));
-    EXPECT_TRUE(openWith(link, {static_cast<int>(pair.first), 115200, "Software"}));
+    EXPECT_FALSE(open(first, {12345}));
+    EXPECT_TRUE(open(first, {115200, "Software"}));
 #endif
 }
 
 TEST_F(RS232Pty, OpenAndCloseLeaveNoHandleBehind) {
-    RS232 link(&client);
-    ASSERT_TRUE(openWith(link, {static_cast<int>(pair.first), 9600}));
+    ASSERT_TRUE(open(first));
     EXPECT_TRUE(link.close());
     const std::size_t before = openHandleCount();
     for (int round = 0; round < 20; ++round) {
-        ASSERT_TRUE(openWith(link, {static_cast<int>(pair.first), 9600, "CTS"}));
+        ASSERT_TRUE(open(first, {9600, "CTS"}));
         EXPECT_TRUE(link.close());
     }
     EXPECT_EQ(openHandleCount(), before);

@@ -5,15 +5,10 @@
 #include "LinkTestSupport.h"
 #include "links/SerialCreator.h"
 #include "platform/socket.h"
-#include "platform/stop_signal.h"
-#include "platform/thread.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <utility>
-#include <vector>
 
 // A port that nothing listens on at the moment. Starts the sockets library
 // first, as a tester's "new" does through the factory.
@@ -26,27 +21,6 @@ inline std::uint16_t freePort() {
 }
 
 inline constexpr std::uint32_t loopbackAddress = 0x7F000001;
-
-// A stop signal that sets itself `patience` after it was made, so that a
-// wait of the test's own cannot outlast the test.
-class GiveUp {
-public:
-    GiveUp() : watchdog_([this] {
-        if (!finished_.waitFor(patience)) signal_.signal();
-    }) {}
-    ~GiveUp() {
-        finished_.signal();
-        watchdog_.joinFor(patience);
-    }
-    GiveUp(const GiveUp&) = delete;
-    GiveUp& operator=(const GiveUp&) = delete;
-    const platform::StopSignal& signal() const { return signal_; }
-
-private:
-    platform::StopSignal signal_;
-    platform::StopSignal finished_;
-    platform::JoinableThread watchdog_; // last: it uses the signals above
-};
 
 // The far end of a connection, driven by the test. Its waits give up
 // `patience` after it was made.

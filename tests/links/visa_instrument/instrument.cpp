@@ -53,13 +53,9 @@ std::set<Session> resourceManagers;
 std::map<Session, Instrument> instruments;
 int readCalls = 0;
 
-bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // The number after a command's name, as in "TEST:CHUNK 2".
 std::optional<std::uint32_t> argumentOf(std::string_view message, std::string_view command) {
-    if (message.substr(0, command.size()) != command || message.size() <= command.size()) return std::nullopt;
+    if (!message.starts_with(command) || message.size() <= command.size()) return std::nullopt;
     return static_cast<std::uint32_t>(std::strtoul(std::string(message.substr(command.size())).c_str(), nullptr, 10));
 }
 
@@ -96,7 +92,7 @@ Status viOpenDefaultRM(Session* resourceManager) {
 Status viOpen(Session resourceManager, const char* resource, std::uint32_t, std::uint32_t, Session* session) {
     const std::lock_guard guard(lock);
     if (!resourceManagers.count(resourceManager)) return errorInvalidObject;
-    if (!resource || !endsWith(resource, "::INSTR")) return errorResourceNotFound;
+    if (!resource || !std::string_view(resource).ends_with("::INSTR")) return errorResourceNotFound;
     *session = ++lastSession;
     instruments[*session] = Instrument{};
     readCalls = 0;
