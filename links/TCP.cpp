@@ -173,6 +173,7 @@ void TCP::writerLoop() {
     while (threads_.queue.takeRun(run, firstSent, [this] { return currentConnection() != nullptr; }, maxRunBytes)) {
         sendRun(run, firstSent);
         threads_.queue.release();
+        threads_.queue.recycle(run);
     }
 }
 

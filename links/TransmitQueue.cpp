@@ -4,10 +4,24 @@
 #include <new>
 #include <utility>
 
+namespace {
+
+// Sent blocks kept for reuse: enough for the runs in flight of a stream of
+// small blocks; larger blocks are let go.
+constexpr std::size_t maxSpareBlocks = 128;
+constexpr std::size_t maxSpareBlockBytes = 4096;
+
+} // namespace
+
 bool TransmitQueue::push(const std::uint8_t* data, std::uint32_t length) {
     try {
-        Block block(data, data + length);
         const std::lock_guard lock(lock_);
+        Block block;
+        if (!spare_.empty()) {
+            block = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        block.assign(data, data + length);
         blocks_.push_back(std::move(block));
     } catch (const std::bad_alloc&) {
         return false;
@@ -69,6 +83,24 @@ void TransmitQueue::release() {
     changed_.notify_all();
 }
 
+void TransmitQueue::recycle(std::vector<Block>& sent) {
+    {
+        const std::lock_guard lock(lock_);
+        try {
+            for (Block& block : sent) {
+                if (spare_.size() == maxSpareBlocks) break;
+                const std::size_t capacity = block.capacity();
+                if (capacity == 0 || capacity > maxSpareBlockBytes) continue;
+                block.clear();
+                spare_.push_back(std::move(block));
+            }
+        } catch (const std::bad_alloc&) {
+            // Nothing is lost: what is not kept is let go.
+        }
+    }
+    sent.clear();
+}
+
 void TransmitQueue::wake() {
     // Taking the lock orders the change before a waiter's next test.
     { const std::lock_guard lock(lock_); }
@@ -86,6 +118,7 @@ void TransmitQueue::stop() {
 void TransmitQueue::restart() {
     const std::lock_guard lock(lock_);
     blocks_.clear();
+    spare_.clear();
     headSent_ = 0;
     sending_ = false;
     stopped_ = false;

@@ -45,6 +45,10 @@ public:
     bool putBack(std::vector<Block>::iterator first, std::vector<Block>::iterator last, std::size_t firstSent = 0);
     // Gives the sending role up.
     void release();
+    // Keeps the storage of blocks that have been sent, for later pushes to
+    // reuse, so that a stream of small blocks does not allocate each one;
+    // empties `sent`.
+    void recycle(std::vector<Block>& sent);
 
     void wake();
     // Wakes every take() for good; the blocks still queued stay until restart().
@@ -56,6 +60,7 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     std::deque<Block> blocks_;  // guarded by lock_
+    std::vector<Block> spare_;  // guarded by lock_: empty blocks with storage, for push
     std::size_t headSent_ = 0;  // guarded by lock_: bytes of the oldest block already sent
     bool sending_ = false;      // guarded by lock_: someone holds the sending role
     bool stopped_ = false;      // guarded by lock_
