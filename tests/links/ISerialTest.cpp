@@ -33,8 +33,6 @@ TEST(ISerial, StatusOnlineStateAndPlainTraffic) {
     EXPECT_TRUE(sendBytes(link, bytesOf("abc")));
     link.feed({});
     EXPECT_EQ(client.lines(), (Lines{"link tx \"abc\"", "link rx \"\""}));
-    link.acceptWrites = false;
-    EXPECT_FALSE(sendBytes(link, bytesOf("abc")));
 
     ScriptedLink silent(nullptr); // without a client a link works the same
     EXPECT_TRUE(silent.open(0, nullptr));
@@ -69,15 +67,10 @@ TEST(ISerial, EncryptedBlocks) {
     // A block running past the end of its chunk ends the chunk.
     EXPECT_EQ(deliveries(concat({first, withLength(100, bytesOf("short")), second})),
               std::vector<Bytes>{bytesOf("first")});
-    EXPECT_EQ(deliveries(withLength(6, bytesOf("short"))), none);
     // An empty block is an empty message, but at the end of a chunk it is a
     // remainder of 4 bytes, which is dropped like any remainder that short.
     EXPECT_EQ(deliveries(concat({empty, first, empty})), (std::vector<Bytes>{{}, bytesOf("first")}));
     EXPECT_EQ(deliveries(concat({second, fromHex("01020304")})), std::vector<Bytes>{bytesOf("second")});
-    // Another pass phrase gives other bytes; RC4 cannot tell.
-    const auto garbled = deliveries(encryptedBlock("other", bytesOf("second")));
-    ASSERT_EQ(garbled.size(), 1u);
-    EXPECT_NE(garbled[0], bytesOf("second"));
 
     link.setEncryptionKey(nullptr, 0);
     EXPECT_TRUE(sendBytes(link, bytesOf("hello world")));
@@ -107,9 +100,9 @@ TEST(Encrypt, BothBuildsMakeAndReadTheSameBlock) {
     const Bytes stored{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     ASSERT_EQ(stored.size(), message.size() + 4) << "missing or damaged test data file";
 
-    const Encrypt encryptor = encryptorFor("pass phrase shared by both builds");
-    EXPECT_EQ(encryptedBlock(encryptor, message), stored);
+    const std::string_view passPhrase = "pass phrase shared by both builds";
+    EXPECT_EQ(encryptedBlock(passPhrase, message), stored);
     Bytes plain;
-    ASSERT_TRUE(encryptor.decrypt(stored.data() + 4, static_cast<std::uint32_t>(stored.size() - 4), plain));
+    ASSERT_TRUE(encryptorFor(passPhrase).decrypt(stored.data() + 4, static_cast<std::uint32_t>(stored.size() - 4), plain));
     EXPECT_EQ(plain, message);
 }

@@ -194,12 +194,9 @@ inline Encrypt encryptorFor(std::string_view passPhrase) {
 }
 
 // An encrypted block as a link with this pass phrase sends it; empty on failure.
-inline Bytes encryptedBlock(const Encrypt& encryptor, const Bytes& message) {
+inline Bytes encryptedBlock(std::string_view passPhrase, const Bytes& message) {
     Bytes block;
-    if (!encryptor.encrypt(message.data(), static_cast<std::uint32_t>(message.size()), block)) return {};
+    if (!encryptorFor(passPhrase).encrypt(message.data(), static_cast<std::uint32_t>(message.size()), block)) return {};
     storeBigEndian32(block.data(), static_cast<std::uint32_t>(message.size()));
     return block;
-}
-inline Bytes encryptedBlock(std::string_view passPhrase, const Bytes& message) {
-    return encryptedBlock(encryptorFor(passPhrase), message);
 }

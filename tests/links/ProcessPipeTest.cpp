@@ -19,20 +19,14 @@ constexpr auto eventLimit = 20s; // generous: a child interpreter starts slowly 
 constexpr auto exitReport = "? tx 657869740a"; // "exit\n" as transmitted
 
 // A command that says "busy-now", then keeps the child busy, neither
-// reading its input nor writing, for longer than any test waits.
+// reading its input nor writing, for longer than any test waits. The notice
+// is its output, not the command's own text, which cmd echoes.
 #ifdef _WIN32
 constexpr std::string_view busyCommand = "echo busy-now& ping -n 60 127.0.0.1 >nul\r\n";
 constexpr std::string_view busyNotice = "busy-now\r\n";
 #else
 constexpr std::string_view busyCommand = "echo busy-now; sleep 60\n";
 constexpr std::string_view busyNotice = "busy-now\n";
-#endif
-
-// A command whose output is not its own text (cmd echoes each line it reads).
-#ifdef _WIN32
-constexpr std::string_view answerCommand = "set /a 6*7\r\n";
-#else
-constexpr std::string_view answerCommand = "echo $((6*7))\n";
 #endif
 
 // A recording client that waits as long as a child interpreter may need.
@@ -60,8 +54,6 @@ TEST(ProcessPipe, ClosesAfterTheChildExitedOrWhileItIsBusy) {
     EXPECT_TRUE(client.waitFor("? status Process offline", 2, eventLimit));
 
     ASSERT_TRUE(link.open(0, nullptr));
-    ASSERT_TRUE(sendBytes(link, bytesOf(answerCommand)));
-    EXPECT_TRUE(client.waitForReceived("42"));
     ASSERT_TRUE(sendBytes(link, bytesOf("nosuchcommand_xyz\n"))); // errors come back on the same pipe
     EXPECT_TRUE(client.waitForReceived("nosuchcommand_xyz"));
     EXPECT_TRUE(link.close());

@@ -35,12 +35,7 @@ TEST(SerialCreator, UnknownNamesGiveNoLink) {
     for (const char* name : {"", "serial", "loopback ", "loopbackpkt", "udppkt", "processpkt", "rs232 ", "visapkt"})
         EXPECT_EQ(factory->create(&client, name), nullptr) << '"' << name << '"';
     EXPECT_EQ(factory->create(&client, nullptr), nullptr);
-    const std::unique_ptr<ISerial> loopBack = factory->create(&client, "LOOPBACK");
-    ASSERT_NE(dynamic_cast<LoopBack*>(loopBack.get()), nullptr);
-    EXPECT_FALSE(sendBytes(*loopBack, bytesOf("abc"))) << "not open";
-    EXPECT_TRUE(loopBack->open(0, nullptr));
-    EXPECT_FALSE(loopBack->open(0, nullptr));
-    client.lines();
+    EXPECT_NE(dynamic_cast<LoopBack*>(factory->create(&client, "LOOPBACK").get()), nullptr) << "any case";
 
     auto orphan = std::make_unique<PacketSerial>(&client, "nosuch");
     EXPECT_FALSE(orphan->open(0, nullptr));

@@ -39,10 +39,6 @@ public:
         connection_ = platform::Socket::create(platform::Socket::Kind::Stream, error);
         return connection_.connect({loopbackAddress, port}, giveUp_.signal()).done();
     }
-    void send(const std::string& text) {
-        EXPECT_EQ(connection_.send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), giveUp_.signal()).bytes,
-                  text.size());
-    }
     // Receives until `length` bytes came, the link shut down, or patience ran out.
     std::string receive(std::size_t length) {
         std::string text;
