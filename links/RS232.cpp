@@ -126,9 +126,13 @@ void RS232::reportEvents(std::uint32_t events) {
 
 void RS232::writerLoop() {
     const platform::StopSignal& stop = threads_.stopSignal;
-    while (const auto block = threads_.queue.take([] { return true; })) {
-        if (block->empty()) continue;
-        if (port_->write(block->data(), block->size(), stop).done())
-            reportTransmitted(block->data(), static_cast<std::uint32_t>(block->size()));
+    TransmitQueue::Run run;
+    while (threads_.queue.take(run, [] { return true; })) {
+        const std::uint8_t* block = run.data();
+        for (std::size_t i = 0; i < run.blockCount(); block += run.blockLength(i++)) {
+            if (run.blockLength(i) > 0 && port_->write(block, run.blockLength(i), stop).done())
+                reportTransmitted(block, run.blockLength(i));
+        }
+        threads_.queue.recycle(std::move(run));
     }
 }

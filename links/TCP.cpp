@@ -18,8 +18,6 @@ constexpr std::size_t receiveBufferSize = 65536;
 constexpr std::size_t deliveredChunkSize = 2048;
 // A write that follows the last one sooner than this belongs to a stream.
 constexpr std::chrono::microseconds streamGap{5};
-// The most bytes of queued blocks sent in one go.
-constexpr std::size_t maxRunBytes = 65536;
 
 } // namespace
 
@@ -96,9 +94,7 @@ bool TCP::sendNow(const std::uint8_t* data, std::uint32_t length) {
 
 bool TCP::putBackBegun(const std::uint8_t* data, std::uint32_t length, std::size_t sent) {
     try {
-        std::vector<TransmitQueue::Block> begun;
-        begun.emplace_back(data, data + length);
-        return threads_.queue.putBack(begun.begin(), begun.end(), sent);
+        return threads_.queue.putBack(TransmitQueue::Run::of(data, length), sent);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -168,52 +164,52 @@ void TCP::receiveUntilLost(const SharedSocket& connection) {
 }
 
 void TCP::writerLoop() {
-    std::vector<TransmitQueue::Block> run;
+    TransmitQueue::Run run;
     std::size_t firstSent = 0;
-    while (threads_.queue.takeRun(run, firstSent, [this] { return currentConnection() != nullptr; }, maxRunBytes)) {
+    while (threads_.queue.takeRun(run, firstSent, [this] { return currentConnection() != nullptr; })) {
         sendRun(run, firstSent);
         threads_.queue.release();
-        threads_.queue.recycle(run);
+        threads_.queue.recycle(std::move(run));
     }
 }
 
-void TCP::sendRun(std::vector<TransmitQueue::Block>& run, std::size_t firstSent) {
-    // Blocks queued together go out in one send where the socket takes them.
-    const TransmitQueue::Block* bytes = &run.front();
-    if (run.size() > 1) {
-        runBuffer_.clear();
-        for (const TransmitQueue::Block& block : run) runBuffer_.insert(runBuffer_.end(), block.begin(), block.end());
-        bytes = &runBuffer_;
-    }
+void TCP::sendRun(TransmitQueue::Run& run, std::size_t firstSent) {
     const SharedSocket connection = currentConnection();
     // A block begun on a connection that has gone since is not finished on another.
     const bool canGoOn = firstSent == 0 || connection == carriedOn_;
     carriedOn_.reset();
+    // Each block is reported once, as it was written, as soon as it has
+    // gone out: what went out on a connection is reported before the next
+    // connection comes up.
     std::size_t sent = firstSent;
+    std::size_t block = 0;
+    std::size_t blockStart = 0;
+    const auto reportSentBlocks = [&] {
+        for (; block < run.blockCount() && blockStart + run.blockLength(block) <= sent; ++block) {
+            if (run.blockLength(block) > 0) reportTransmitted(run.data() + blockStart, run.blockLength(block));
+            blockStart += run.blockLength(block);
+        }
+    };
     bool lost = false;
-    while (canGoOn && connection && sent < bytes->size() && currentConnection() == connection) {
-        const platform::SocketOutcome outcome = connection->send(bytes->data() + sent, bytes->size() - sent, threads_.stopSignal);
+    while (canGoOn && connection && sent < run.size() && currentConnection() == connection) {
+        const platform::SocketOutcome outcome = connection->send(run.data() + sent, run.size() - sent, threads_.stopSignal);
         if (outcome.state == platform::SocketOutcome::State::Stopped) break;
         if (!outcome.done()) {
             lost = true;
             break;
         }
         sent += outcome.bytes;
+        reportSentBlocks();
     }
-    // Each block is reported as it was queued, before the loss, so that what
-    // went out on a connection is reported before the next connection comes
-    // up. The unsent rest of the block being sent when sending ended is
+    reportSentBlocks();
+    // The unsent rest of the block being sent when sending ended is
     // dropped; the blocks after it go back to the queue, for the next connection.
-    auto block = run.begin();
-    for (std::size_t start = 0; block != run.end();) {
-        const std::size_t end = start + block->size();
-        const std::size_t length = std::min(end, sent) - start;
-        if (length > 0) reportTransmitted(block->data(), static_cast<std::uint32_t>(length));
+    if (block < run.blockCount() && sent > blockStart) {
+        reportTransmitted(run.data() + blockStart, static_cast<std::uint32_t>(sent - blockStart));
         ++block;
-        if (end > sent) break;
-        start = end;
     }
-    threads_.queue.putBack(block, run.end());
+    run.dropBlocks(block);
+    threads_.queue.putBack(std::move(run));
     if (lost) connectionLost(connection);
 }
 

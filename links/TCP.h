@@ -52,7 +52,7 @@ private:
     bool putBackBegun(const std::uint8_t* data, std::uint32_t length, std::size_t sent);
     // Sends a run of queued blocks, the first `firstSent` bytes of which
     // have gone already, and reports each block.
-    void sendRun(std::vector<TransmitQueue::Block>& run, std::size_t firstSent);
+    void sendRun(TransmitQueue::Run& run, std::size_t firstSent);
     void reportSocketCreateError(int code);
     void stage(const char* text);
     void stage(const char* text, int code);
@@ -77,8 +77,7 @@ private:
     std::mutex connectionLock_;
     SharedSocket connection_; // guarded by connectionLock_; null while offline
     platform::Socket listenSocket_; // the reader thread's alone
-    // Whoever holds the transmit queue's sending role owns these two.
-    TransmitQueue::Block runBuffer_;
+    // Whoever holds the transmit queue's sending role owns this.
     SharedSocket carriedOn_; // the connection on which a block begun by write went out
     LinkThreads threads_; // last: its threads use the members above
 };

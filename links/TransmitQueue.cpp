@@ -1,28 +1,64 @@
 #include "links/TransmitQueue.h"
 
-#include <iterator>
+#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace {
 
-// Sent blocks kept for reuse: enough for the runs in flight of a stream of
-// small blocks; larger blocks are let go.
-constexpr std::size_t maxSpareBlocks = 128;
-constexpr std::size_t maxSpareBlockBytes = 4096;
+// A new run's room: small while the writer keeps up; larger once runs
+// queue up behind each other; large blocks (which the system may back
+// with large pages) once the queue is long, so that a file written far
+// ahead of the network does not grow the heap a page at a time.
+constexpr std::size_t smallRunBytes = 4096;
+constexpr std::size_t backlogRunBytes = 65536;
+constexpr std::size_t longQueueRuns = 8;
+// Sent runs kept for their storage.
+constexpr std::size_t maxSpareRuns = 2;
 
 } // namespace
+
+TransmitQueue::Run TransmitQueue::Run::of(const std::uint8_t* data, std::uint32_t length) {
+    Run run;
+    run.bytes_.reserve(length);
+    run.append(data, length);
+    return run;
+}
+
+void TransmitQueue::Run::dropBlocks(std::size_t count) {
+    for (; count > 0; --count) firstByte_ += lengths_[first_++];
+}
+
+void TransmitQueue::Run::append(const std::uint8_t* data, std::uint32_t length) {
+    lengths_.push_back(length);
+    // Within the room reserved: no allocation, so nothing can throw.
+    bytes_.insert(bytes_.end(), data, data + length);
+}
+
+void TransmitQueue::Run::clear() {
+    bytes_.clear();
+    lengths_.clear();
+    first_ = firstByte_ = 0;
+}
+
+TransmitQueue::Run TransmitQueue::newRun(std::uint32_t length) {
+    if (!spare_.empty() && spare_.back().bytes_.capacity() >= length) {
+        Run run = std::move(spare_.back());
+        spare_.pop_back();
+        return run;
+    }
+    const std::size_t room =
+        runs_.empty() ? smallRunBytes : runs_.size() < longQueueRuns ? backlogRunBytes : platform::largeBlockBytes;
+    Run run;
+    run.bytes_.reserve(std::max<std::size_t>(length, room));
+    return run;
+}
 
 bool TransmitQueue::push(const std::uint8_t* data, std::uint32_t length) {
     try {
         const std::lock_guard lock(lock_);
-        Block block;
-        if (!spare_.empty()) {
-            block = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        block.assign(data, data + length);
-        blocks_.push_back(std::move(block));
+        if (runs_.empty() || !runs_.back().fits(length)) runs_.push_back(newRun(length));
+        runs_.back().append(data, length);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -30,48 +66,42 @@ bool TransmitQueue::push(const std::uint8_t* data, std::uint32_t length) {
     return true;
 }
 
-std::optional<TransmitQueue::Block> TransmitQueue::take(const std::function<bool()>& canSend) {
+bool TransmitQueue::take(Run& run, const std::function<bool()>& canSend) {
     std::unique_lock lock(lock_);
-    changed_.wait(lock, [&] { return stopped_ || (!blocks_.empty() && canSend()); });
-    if (stopped_) return std::nullopt;
-    Block block = std::move(blocks_.front());
-    blocks_.pop_front();
-    return block;
+    changed_.wait(lock, [&] { return stopped_ || (!runs_.empty() && canSend()); });
+    if (stopped_) return false;
+    run = std::move(runs_.front());
+    runs_.pop_front();
+    return true;
 }
 
-bool TransmitQueue::takeRun(std::vector<Block>& run, std::size_t& firstSent, const std::function<bool()>& canSend,
-                            std::size_t maxBytes) {
-    run.clear();
+bool TransmitQueue::takeRun(Run& run, std::size_t& firstSent, const std::function<bool()>& canSend) {
     std::unique_lock lock(lock_);
-    changed_.wait(lock, [&] { return stopped_ || (!blocks_.empty() && !sending_ && (headSent_ > 0 || canSend())); });
+    changed_.wait(lock, [&] { return stopped_ || (!runs_.empty() && !sending_ && (headSent_ > 0 || canSend())); });
     if (stopped_) return false;
     sending_ = true;
     firstSent = std::exchange(headSent_, 0);
-    std::size_t bytes = 0;
-    do {
-        bytes += blocks_.front().size();
-        run.push_back(std::move(blocks_.front()));
-        blocks_.pop_front();
-    } while (!blocks_.empty() && bytes + blocks_.front().size() <= maxBytes);
+    run = std::move(runs_.front());
+    runs_.pop_front();
     return true;
 }
 
 bool TransmitQueue::claimIfIdle() {
     const std::lock_guard lock(lock_);
-    if (stopped_ || sending_ || !blocks_.empty()) return false;
+    if (stopped_ || sending_ || !runs_.empty()) return false;
     sending_ = true;
     return true;
 }
 
-bool TransmitQueue::putBack(std::vector<Block>::iterator first, std::vector<Block>::iterator last,
-                            std::size_t firstSent) {
+bool TransmitQueue::putBack(Run&& run, std::size_t firstSent) {
+    if (run.empty()) return true;
     const std::lock_guard lock(lock_);
     try {
-        blocks_.insert(blocks_.begin(), std::make_move_iterator(first), std::make_move_iterator(last));
+        runs_.push_front(std::move(run));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (first != last) headSent_ = firstSent;
+    headSent_ = firstSent;
     return true;
 }
 
@@ -83,22 +113,17 @@ void TransmitQueue::release() {
     changed_.notify_all();
 }
 
-void TransmitQueue::recycle(std::vector<Block>& sent) {
-    {
-        const std::lock_guard lock(lock_);
-        try {
-            for (Block& block : sent) {
-                if (spare_.size() == maxSpareBlocks) break;
-                const std::size_t capacity = block.capacity();
-                if (capacity == 0 || capacity > maxSpareBlockBytes) continue;
-                block.clear();
-                spare_.push_back(std::move(block));
-            }
-        } catch (const std::bad_alloc&) {
-            // Nothing is lost: what is not kept is let go.
-        }
-    }
+void TransmitQueue::recycle(Run&& run) {
+    Run sent = std::move(run);
     sent.clear();
+    if (sent.bytes_.capacity() == 0 || sent.bytes_.capacity() > platform::largeBlockBytes) return;
+    const std::lock_guard lock(lock_);
+    if (spare_.size() == maxSpareRuns) return;
+    try {
+        spare_.push_back(std::move(sent));
+    } catch (const std::bad_alloc&) {
+        // Not kept: its storage is let go.
+    }
 }
 
 void TransmitQueue::wake() {
@@ -117,7 +142,7 @@ void TransmitQueue::stop() {
 
 void TransmitQueue::restart() {
     const std::lock_guard lock(lock_);
-    blocks_.clear();
+    runs_.clear();
     spare_.clear();
     headSent_ = 0;
     sending_ = false;

@@ -92,11 +92,17 @@ void UDP::writerLoop() {
     std::optional<platform::Ipv4Endpoint> destination;
     if (const auto address = platform::resolveIpv4(destinationName_))
         destination = platform::Ipv4Endpoint{*address, destinationTxPortNumber_};
-    while (const auto block = threads_.queue.take([] { return true; })) {
-        const SharedSocket socket = currentSocket();
-        if (!socket || !destination) continue; // not bound yet, or nowhere to send: dropped
-        const platform::SocketOutcome sent = socket->sendTo(block->data(), block->size(), *destination, threads_.stopSignal);
-        if (sent.done() && sent.bytes > 0) reportTransmitted(block->data(), static_cast<std::uint32_t>(sent.bytes));
+    TransmitQueue::Run run;
+    while (threads_.queue.take(run, [] { return true; })) {
+        // Each block is one datagram.
+        const std::uint8_t* block = run.data();
+        for (std::size_t i = 0; i < run.blockCount(); block += run.blockLength(i++)) {
+            const SharedSocket socket = currentSocket();
+            if (!socket || !destination) continue; // not bound yet, or nowhere to send: dropped
+            const platform::SocketOutcome sent = socket->sendTo(block, run.blockLength(i), *destination, threads_.stopSignal);
+            if (sent.done() && sent.bytes > 0) reportTransmitted(block, static_cast<std::uint32_t>(sent.bytes));
+        }
+        threads_.queue.recycle(std::move(run));
     }
 }
 

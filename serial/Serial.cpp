@@ -193,7 +193,7 @@ ActionResult Serial::setFlag(std::atomic<bool>& flag, const char* name, std::uin
 ActionResult Serial::clearReceiveQueue() {
     // Chunks that keep arriving less than the quiet time apart are all
     // dropped; Abort ends the wait for a line that never falls quiet.
-    std::vector<std::uint8_t> dropped;
+    ReceivedBlock dropped;
     while (!aborted() && takeChunk(dropped, clearQueueQuietTime)) {
     }
     readPosition_ = currentChunk_.size();

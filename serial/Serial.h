@@ -12,6 +12,7 @@
 #include "links/ISerialClient.h"
 #include "links/LinkSlot.h"
 #include "platform/file.h"
+#include "platform/large_block.h"
 #include "serial/ReceivedDataLog.h"
 #include "tester/Tester.h"
 
@@ -124,7 +125,10 @@ private:
     void queueReceived(const std::uint8_t* data, std::uint32_t length);
     // Moves the oldest queued chunk into `chunk`, waiting at most `wait`;
     // false when none came.
-    bool takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait);
+    // Received bytes, queued in blocks that may grow large during a backlog.
+    using ReceivedBlock = std::vector<std::uint8_t, platform::BlockAllocator<std::uint8_t>>;
+    bool takeChunk(ReceivedBlock& chunk, std::chrono::milliseconds wait);
+    void watchForChunk(std::uint32_t chunksSeen) const;
     bool linkOpen() const { return actionLink_ && actionLink_->isOpen(); }
     void reportCallbackFailure(const char* callback) noexcept;
     void traceBytes(const char* prefix, const std::uint8_t* data, std::uint32_t length);
@@ -136,8 +140,9 @@ private:
     std::condition_variable transmitSignal_; // notified after each transmitted report
     std::mutex queueLock_; // guards receiveQueue_ and eventQueue_
     std::condition_variable receiveSignal_; // notified once per queued chunk
-    std::deque<std::vector<std::uint8_t>> receiveQueue_;
-    std::vector<std::uint8_t> currentChunk_; // action thread only
+    std::deque<ReceivedBlock> receiveQueue_;
+    std::atomic<std::uint32_t> queuedChunks_{0}; // counts queued chunks, read without the lock
+    ReceivedBlock currentChunk_;             // action thread only
     std::size_t readPosition_ = 0;           // next unread byte of currentChunk_
     std::atomic<bool> logData_{true};
     std::atomic<bool> sinkData_{false};

@@ -7,16 +7,22 @@
 #include "tester/Parameters.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 #include <cstring>
 
 namespace {
 
-// Files are streamed in blocks of this size; no whole file is held.
+// Files are sent in blocks of this size; no whole file is held.
 constexpr std::size_t fileBlockSize = 1024;
 // The file system is read this much at a time, so that a large file costs
 // few system calls; its bytes still go out in blocks of fileBlockSize.
 constexpr std::size_t fileReadAhead = 65536;
+
+std::size_t readAhead(std::FILE* file, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(fileReadAhead);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    return bytes.size();
+}
 
 // Detaching the log file waits this long before the file is let go, so that
 // a copy already running on the link's thread ends before the action does.
@@ -36,7 +42,6 @@ platform::SharedFile Serial::openNamedFile(std::uint32_t count, const VARIANT* p
         log(LogLevel::Error, "Could not file file %s", name.c_str());
         return nullptr;
     }
-    std::setvbuf(file.get(), nullptr, _IOFBF, fileReadAhead);
     log(LogLevel::Trace, "File %s opened", name.c_str());
     return file;
 }
@@ -47,12 +52,15 @@ ActionResult Serial::sendFile(std::uint32_t count, const VARIANT* parameters) {
     if (!file) return ActionResult::Error;
     std::uint32_t target = transmittedCount_;
     setTimeout(timed.timeoutSeconds);
-    std::array<std::uint8_t, fileBlockSize> block;
-    for (std::size_t length; (length = std::fread(block.data(), 1, block.size(), file.get())) > 0;) {
-        target += static_cast<std::uint32_t>(length);
-        if (!actionLink_->send(block.data(), static_cast<std::uint32_t>(length))) {
-            log(LogLevel::Error, "Failed to send to serial line");
-            return ActionResult::Failed;
+    std::vector<std::uint8_t> bytes;
+    while (readAhead(file.get(), bytes) > 0) {
+        for (std::size_t at = 0; at < bytes.size(); at += fileBlockSize) {
+            const auto length = static_cast<std::uint32_t>(std::min(fileBlockSize, bytes.size() - at));
+            target += length;
+            if (!actionLink_->send(bytes.data() + at, length)) {
+                log(LogLevel::Error, "Failed to send to serial line");
+                return ActionResult::Failed;
+            }
         }
     }
     return awaitTransmitted(target);
@@ -64,7 +72,7 @@ ActionResult Serial::compareFile(std::uint32_t count, const VARIANT* parameters)
     if (!file) return ActionResult::Error;
     setTimeout(timed.timeoutSeconds);
 
-    std::array<std::uint8_t, fileBlockSize> block;
+    std::vector<std::uint8_t> block;
     std::size_t blockLength = 0;
     std::size_t blockPosition = 0;
     std::uint32_t filePosition = 0;
@@ -77,7 +85,7 @@ ActionResult Serial::compareFile(std::uint32_t count, const VARIANT* parameters)
     while (!timedOut()) {
         if (aborted() || !linkOpen()) break;
         if (blockPosition == blockLength) {
-            blockLength = std::fread(block.data(), 1, block.size(), file.get());
+            blockLength = readAhead(file.get(), block);
             blockPosition = 0;
             if (blockLength == 0) return ActionResult::Passed;
         }

@@ -5,6 +5,7 @@
 #include "serial/Serial.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -12,14 +13,26 @@ namespace {
 // least this often.
 constexpr auto receivePollInterval = std::chrono::milliseconds(100);
 
+// An answer often comes within tens of microseconds of a question: a
+// waiting action looks for it this long before it sleeps, because waking a
+// sleeping thread costs about as much again.
+constexpr auto receiveWatch = std::chrono::microseconds(0);
+
 // Received chunks are copied into blocks, a short chunk into the spare room
 // of the newest queued block when it fits, so that a link delivering a byte
 // at a time does not cost an allocation (and its overhead) per byte. A new
 // block is small while the reader keeps up; once chunks back up behind
-// each other (a file's echo queued during sendFile) blocks are large, so the
-// backlog does not grow the heap a page at a time.
+// each other (a file's echo queued during sendFile) blocks are larger, and
+// once the backlog is long they are large blocks the system can back with
+// large pages, so that it does not grow a 4 KiB page fault at a time.
 constexpr std::size_t smallBlockBytes = 4096;
-constexpr std::size_t largeBlockBytes = 65536;
+constexpr std::size_t backlogBlockBytes = 65536;
+constexpr std::size_t longBacklogBlocks = 32;
+
+std::size_t newBlockBytes(bool backlog, std::size_t queuedBlocks) {
+    if (!backlog) return smallBlockBytes;
+    return queuedBlocks < longBacklogBlocks ? backlogBlockBytes : platform::largeBlockBytes;
+}
 
 } // namespace
 
@@ -40,6 +53,7 @@ void Serial::onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t le
         if (const std::shared_ptr<ReceivedDataLog> logFile = currentLogFile()) logFile->copy(data, length);
         if (!sinkData_) {
             queueReceived(data, length);
+            queuedChunks_.fetch_add(1, std::memory_order_release);
             receiveSignal_.notify_one();
         }
         if (logData_) traceBytes("Rx:", data, length);
@@ -52,10 +66,12 @@ void Serial::queueReceived(const std::uint8_t* data, std::uint32_t length) {
     // The link's bytes live only during its call, so they are copied; a
     // block of its own is made outside the lock.
     bool backlog = false;
-    if (length < largeBlockBytes) {
+    std::size_t queuedBlocks = 0;
+    if (length < backlogBlockBytes) {
         std::lock_guard guard(queueLock_);
+        queuedBlocks = receiveQueue_.size();
         if (!receiveQueue_.empty()) {
-            std::vector<std::uint8_t>& newest = receiveQueue_.back();
+            ReceivedBlock& newest = receiveQueue_.back();
             if (newest.capacity() - newest.size() >= length) {
                 newest.insert(newest.end(), data, data + length);
                 return;
@@ -63,8 +79,8 @@ void Serial::queueReceived(const std::uint8_t* data, std::uint32_t length) {
             backlog = true;
         }
     }
-    std::vector<std::uint8_t> block;
-    block.reserve(std::max<std::size_t>(length, backlog ? largeBlockBytes : smallBlockBytes));
+    ReceivedBlock block;
+    block.reserve(std::max<std::size_t>(length, newBlockBytes(backlog, queuedBlocks)));
     block.assign(data, data + length);
     std::lock_guard guard(queueLock_);
     receiveQueue_.push_back(std::move(block));
@@ -103,12 +119,25 @@ void Serial::traceBytes(const char* prefix, const std::uint8_t* data, std::uint3
     log(LogLevel::Trace, format.c_str());
 }
 
-bool Serial::takeChunk(std::vector<std::uint8_t>& chunk, std::chrono::milliseconds wait) {
+bool Serial::takeChunk(ReceivedBlock& chunk, std::chrono::milliseconds wait) {
     std::unique_lock guard(queueLock_);
+    if (receiveQueue_.empty()) {
+        const std::uint32_t chunksSeen = queuedChunks_.load(std::memory_order_relaxed);
+        guard.unlock();
+        watchForChunk(chunksSeen);
+        guard.lock();
+    }
     if (!receiveSignal_.wait_for(guard, wait, [this] { return !receiveQueue_.empty(); })) return false;
     chunk = std::move(receiveQueue_.front()); // handed over, not copied
     receiveQueue_.pop_front();
     return true;
+}
+
+void Serial::watchForChunk(std::uint32_t chunksSeen) const {
+    const auto start = std::chrono::steady_clock::now();
+    while (queuedChunks_.load(std::memory_order_acquire) == chunksSeen &&
+           std::chrono::steady_clock::now() - start < receiveWatch)
+        std::this_thread::yield();
 }
 
 bool Serial::fetchChunk() {

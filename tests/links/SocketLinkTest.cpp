@@ -119,8 +119,9 @@ TEST_F(TcpLinkTest, OpeningAndClosingLeavesNothingBehind) {
 
 // What was sent before anyone connected is discarded by close. Then a block
 // larger than the socket takes at once and a quick stream of small ones,
-// written while the peer reads nothing: the bytes leave whole and in order,
-// each block is reported once, and close hangs up.
+// long enough to queue up in large runs, written while the peer reads
+// nothing: the bytes leave whole and in order, each block is reported once,
+// and close hangs up.
 TEST_F(TcpLinkTest, BlocksLeaveInOrderAndAreEachReportedOnce) {
     ASSERT_TRUE(openServer());
     EXPECT_TRUE(sendBytes(link, bytesOf("stale"))); // nobody connected yet
@@ -130,7 +131,7 @@ TEST_F(TcpLinkTest, BlocksLeaveInOrderAndAreEachReportedOnce) {
     serve(peer);
     client.lines();
     std::vector<Bytes> blocks{Bytes(std::size_t{1} << 20, 'L')};
-    for (int i = 0; i < 200; ++i) blocks.push_back(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)));
+    for (int i = 0; i < 1500; ++i) blocks.push_back(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)));
     std::string expected;
     for (const Bytes& block : blocks) {
         ASSERT_TRUE(sendBytes(link, block));

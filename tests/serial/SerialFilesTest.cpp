@@ -101,7 +101,9 @@ TEST_F(SerialFiles, CompareFileConsumesExactlyTheBytesItCompared) {
 
 TEST(SerialFilesOverLoopBack, SendFileThenCompareFileRoundTrip) {
     TempFolder folder;
-    folder.write("round.bin", patterned(70000));
+    // Past several reads of the file and long enough for the queued echo to
+    // grow into the large blocks of a long backlog.
+    folder.write("round.bin", patterned((std::size_t{5} << 20) + 70000));
     SerialHarness h;
     ASSERT_TRUE(h.create({Value("loopback")}));
     ASSERT_EQ(h.execute(Open).state, Passed);
