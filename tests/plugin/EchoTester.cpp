@@ -115,19 +115,13 @@ ActionResult EchoTester::wait(std::uint32_t count, const VARIANT* parameters, bo
 ActionResult EchoTester::parse(std::uint32_t count, const VARIANT* parameters) {
     if (count != 1 || !isText(parameters[0])) return ActionResult::Error;
     IValueParser* parser = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
-                                  reinterpret_cast<void**>(&parser));
-    if (FAILED(hr) || !parser) {
-        log(LogLevel::Error, "No value parser: %08X", static_cast<unsigned>(hr));
+    if (FAILED(CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
+                                reinterpret_cast<void**>(&parser))) || !parser)
         return ActionResult::Error;
-    }
     SAFEARRAY* values = nullptr;
-    hr = parser->parse(parameters[0].bstrVal, &values);
+    const HRESULT hr = parser->parse(parameters[0].bstrVal, &values);
     parser->Release();
-    if (FAILED(hr) || !values) {
-        log(LogLevel::Error, "Not parsed: %08X", static_cast<unsigned>(hr));
-        return ActionResult::Failed;
-    }
+    if (FAILED(hr) || !values) return ActionResult::Failed;
     VARIANT* items = nullptr;
     if (SUCCEEDED(SafeArrayAccessData(values, reinterpret_cast<void**>(&items)))) {
         for (std::uint32_t i = 0; i < elementCount(values); ++i) addResult(items[i]);

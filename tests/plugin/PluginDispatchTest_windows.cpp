@@ -14,34 +14,25 @@
 
 namespace {
 
-// Registers a type library file for the life of the object.
-class RegisteredTypeLibrary {
+// One version of the host's type library, registered for the life of the object.
+class RegisteredQuillonLibrary {
 public:
-    explicit RegisteredTypeLibrary(const wchar_t* file) {
+    RegisteredQuillonLibrary(const char* file, WORD majorVersion) : majorVersion_(majorVersion) {
+        const std::wstring path(file, file + std::strlen(file));
         ITypeLib* library = nullptr;
-        result = LoadTypeLibEx(file, REGKIND_REGISTER, &library);
-        if (SUCCEEDED(result)) {
-            TLIBATTR* attributes = nullptr;
-            library->GetLibAttr(&attributes);
-            attributes_ = *attributes;
-            library->ReleaseTLibAttr(attributes);
-            library->Release();
-        }
+        result = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library);
+        if (library) library->Release();
     }
-    ~RegisteredTypeLibrary() {
-        if (SUCCEEDED(result))
-            UnRegisterTypeLib(attributes_.guid, attributes_.wMajorVerNum, attributes_.wMinorVerNum, attributes_.lcid,
-                              attributes_.syskind);
+    ~RegisteredQuillonLibrary() {
+        if (SUCCEEDED(result)) UnRegisterTypeLib(LIBID_QuillonLib, majorVersion_, 0, LOCALE_NEUTRAL, SYS_WIN64);
     }
-    RegisteredTypeLibrary(const RegisteredTypeLibrary&) = delete;
-    RegisteredTypeLibrary& operator=(const RegisteredTypeLibrary&) = delete;
+    RegisteredQuillonLibrary(const RegisteredQuillonLibrary&) = delete;
+    RegisteredQuillonLibrary& operator=(const RegisteredQuillonLibrary&) = delete;
     HRESULT result;
 
 private:
-    TLIBATTR attributes_{};
+    WORD majorVersion_;
 };
-
-std::wstring wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }
 
 DISPID dispatchId(IDispatch* object, const wchar_t* name) {
     std::wstring text(name);
@@ -82,7 +73,7 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
     EXPECT_EQ(info, nullptr);
 
     {
-        const RegisteredTypeLibrary quillon(wide(QUILLON_TLB_V2).c_str());
+        const RegisteredQuillonLibrary quillon(QUILLON_TLB_V2, 2);
         ASSERT_EQ(quillon.result, S_OK);
         EXPECT_TRUE(IsEqualGUID(typeGuid(creator.get()), IID_ITesterCreator1));
         VARIANT result;
@@ -115,7 +106,7 @@ TEST_F(PluginDll, TestersDispatchThroughTheHostsFirstLibrary) {
     const auto creator = plugin.createCreator<ITesterCreator1>(IID_ITesterCreator1);
     ComPtr<ITester> tester;
     ASSERT_EQ(creator->CreateTester(0, tester.put()), S_OK);
-    const RegisteredTypeLibrary quillon(wide(QUILLON_TLB_V1).c_str());
+    const RegisteredQuillonLibrary quillon(QUILLON_TLB_V1, 1);
     ASSERT_EQ(quillon.result, S_OK);
     EXPECT_TRUE(IsEqualGUID(typeGuid(tester.get()), IID_ITester3));
     VARIANT result;

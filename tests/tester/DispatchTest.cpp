@@ -132,18 +132,15 @@ struct ParserProbe : IValueParser, Recorder {
 };
 
 template <class Probe>
-void expectSlotsMatch(ITypeLib* library, REFIID iid, std::size_t expectedMethods, SHORT firstOffset) {
+void expectSlotsMatch(ITypeLib* library, REFIID iid, std::size_t expectedMethods) {
     Probe probe;
     const auto methods = methodsOf(library, iid);
     ASSERT_EQ(methods.size(), expectedMethods);
-    SHORT lowest = 0x7FFF;
     for (const auto& method : methods) {
         probe.last.clear();
         callAt(static_cast<void*>(&probe), method.tableOffset);
         EXPECT_EQ(probe.last, method.name) << "table offset " << method.tableOffset;
-        lowest = std::min(lowest, method.tableOffset);
     }
-    EXPECT_EQ(lowest, firstOffset) << "the first method follows IDispatch's seven";
 }
 
 ITypeLib* loadLibraryFile(const char* path, REGKIND kind = REGKIND_NONE) {
@@ -154,14 +151,13 @@ ITypeLib* loadLibraryFile(const char* path, REGKIND kind = REGKIND_NONE) {
 }
 
 TEST(HostInterfaces, CppSlotOrderEqualsTheTypeLibrary) {
-    const SHORT seventhSlot = 7 * sizeof(void*);
     for (const char* path : {QUILLON_TLB_V1, QUILLON_TLB_V2}) {
         ITypeLib* library = loadLibraryFile(path);
         ASSERT_NE(library, nullptr) << path;
-        expectSlotsMatch<TesterProbe>(library, IID_ITester3, 16, seventhSlot);
-        expectSlotsMatch<CreatorProbe>(library, IID_ITesterCreator1, 3, seventhSlot);
-        expectSlotsMatch<HostProbe>(library, IID_ITesterHost, 1, seventhSlot);
-        expectSlotsMatch<ParserProbe>(library, IID_IValueParser, 2, seventhSlot);
+        expectSlotsMatch<TesterProbe>(library, IID_ITester3, 16);
+        expectSlotsMatch<CreatorProbe>(library, IID_ITesterCreator1, 3);
+        expectSlotsMatch<HostProbe>(library, IID_ITesterHost, 1);
+        expectSlotsMatch<ParserProbe>(library, IID_IValueParser, 2);
         library->Release();
     }
 }

@@ -38,8 +38,4 @@ TEST(LogLine, ReadsAsSnprintfWritesIt) {
     }
 }
 
-TEST(LogLine, OtherConversionsGoToVsnprintf) {
-    EXPECT_EQ(logLine("%s %5s|%08X", "a", "b", 255u), "a     b|000000FF");
-}
-
 } // namespace

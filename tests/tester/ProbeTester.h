@@ -70,7 +70,6 @@ protected:
     struct Outcome {
         HRESULT hr = S_OK;
         ULONG state = 0xDEADBEEF;
-        std::uint32_t count = 0;
         std::string values; // as valuesText() shows them
         bool resultsNull = true;
     };
@@ -93,7 +92,6 @@ protected:
         if (!results || results == untouched) return outcome;
         EXPECT_EQ(results->cLocks, 0u);
         EXPECT_EQ(results->rgsabound[0].lLbound, 0);
-        outcome.count = elementCount(results);
         outcome.values = valuesText(results);
         SafeArrayDestroy(results);
         return outcome;
