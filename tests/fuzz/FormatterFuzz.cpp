@@ -9,6 +9,7 @@
 #include "platform/utf8.h"
 #include "tester/LogLine.h"
 #include "tester/Tester.h"
+#include "tests/support/Variants.h"
 #include "tests/support/WideText.h"
 
 #include <algorithm>
@@ -18,27 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Owned VARIANTs, cleared when the input is done.
-class Parameters {
-public:
-    Parameters() = default;
-    Parameters(const Parameters&) = delete;
-    Parameters& operator=(const Parameters&) = delete;
-    ~Parameters() {
-        for (auto& value : values_) VariantClear(&value);
-    }
-    VARIANT& add(VARTYPE type) {
-        VARIANT& value = values_.emplace_back();
-        VariantInit(&value);
-        value.vt = type;
-        return value;
-    }
-    const std::vector<VARIANT>& values() const { return values_; }
-
-private:
-    std::vector<VARIANT> values_;
-};
 
 template <class Number>
 Number take(std::string_view& bytes) {
@@ -51,21 +31,21 @@ Number take(std::string_view& bytes) {
 
 // Values until the bytes run out: an integer, a double, a text (a length
 // byte, then the text), a boolean, or a type the formatter does not take.
-void addValues(std::string_view bytes, Parameters& parameters) {
+void addValues(std::string_view bytes, std::vector<Value>& parameters) {
     while (!bytes.empty()) {
         const auto kind = static_cast<std::uint8_t>(bytes.front());
         bytes.remove_prefix(1);
         switch (kind % 5) {
-        case 0: parameters.add(VT_I4).lVal = take<std::int32_t>(bytes); break;
-        case 1: parameters.add(VT_R8).dblVal = take<double>(bytes); break;
+        case 0: parameters.emplace_back(take<std::int32_t>(bytes)); break;
+        case 1: parameters.emplace_back(take<double>(bytes)); break;
         case 2: {
             const auto length = std::min<std::size_t>(take<std::uint8_t>(bytes), bytes.size());
-            parameters.add(VT_BSTR).bstrVal = platform::bstrFromNarrow(bytes.substr(0, length));
+            parameters.emplace_back(std::string(bytes.substr(0, length)));
             bytes.remove_prefix(length);
             break;
         }
-        case 3: parameters.add(VT_BOOL).boolVal = take<std::uint8_t>(bytes) ? VARIANT_TRUE : VARIANT_FALSE; break;
-        default: parameters.add(VT_EMPTY); break;
+        case 3: parameters.push_back(Value::boolean(take<std::uint8_t>(bytes) != 0)); break;
+        default: parameters.emplace_back(); break;
         }
     }
 }
@@ -124,11 +104,12 @@ void checkLogLine(const std::string& format, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto [format, valueBytes] = fuzz::splitAtNul(fuzz::text(data, size));
     if (asksForHugePadding(format)) return -1;
-    Parameters parameters;
-    parameters.add(VT_BSTR).bstrVal = platform::bstrFromNarrow(format);
+    std::vector<Value> parameters{Value(std::string(format))};
     addValues(valueBytes, parameters);
+    // The formatter reads the owned values in place, as one array.
+    std::vector<VARIANT> values;
+    for (const Value& parameter : parameters) values.push_back(parameter.get());
     std::uint32_t consumed = 0;
-    const auto& values = parameters.values();
     (void)Tester::formatParameters(static_cast<std::uint32_t>(values.size()), values.data(), &consumed);
     if (consumed >= values.size()) __builtin_trap();
 

@@ -3,20 +3,13 @@
 // (type name "scripted").
 #pragma once
 
-#include "../support/RecordingHost.h"
 #include "../support/ScriptedLink.h"
-#include "../support/ScriptedSerialPort.h"
-#include "links/RS232.h"
 #include "../support/TesterDriver.h"
-#include "../support/Variants.h"
 #include "serial/Serial.h"
-#include "com/ComObject.h"
-#include "com/ComPtr.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -25,12 +18,9 @@ public:
     using Serial::LinkInUse;
     using Serial::peekByte;
     ScriptedLink* scripted = nullptr; // while the tester owns it
-    // The line of an RS-232 link (type name "scripted-rs232") over a scripted port.
-    std::shared_ptr<PortScript> port = std::make_shared<PortScript>();
 
 protected:
     std::unique_ptr<ISerial> createLink(const std::string& typeName) override {
-        if (typeName == "scripted-rs232") return std::make_unique<RS232>(this, std::make_unique<ScriptedSerialPort>(port));
         if (typeName != "scripted") return Serial::createLink(typeName);
         auto link = std::make_unique<ScriptedLink>(this);
         scripted = link.get();

@@ -9,7 +9,6 @@ namespace {
 
 TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
     SerialHarness h;
-    EXPECT_TRUE(h.host.contains("Tester: 'serial' Version '5.0'"));
     for (ULONG position = 0; position < 15; ++position) {
         h.host.clear();
         EXPECT_EQ(h.execute(position, {Value(1), Value("x")}).state, Error);
@@ -75,11 +74,7 @@ TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Close).state, Failed);
     ASSERT_EQ(h.execute(Open).state, Passed);
 
-    EXPECT_EQ(h.execute(Send, {Value(2), Value("%d-%s\\r\\n"), Value(42), Value("ab")}).state, Passed);
-    EXPECT_EQ(h.execute(Send, {Value("100%% ")}).state, Passed); // no leading integer: the format comes first
-    EXPECT_EQ(h.execute(Send, {Value(1)}).state, Passed);        // nothing to send is sent at once
-    EXPECT_EQ(h.link().writtenText(), "42-ab\r\n100% ");
-    EXPECT_TRUE(h.host.contains("Tx:42-ab<0d><0a>"));
+    EXPECT_EQ(h.execute(Send, {Value(1)}).state, Passed); // nothing to send is sent at once
     h.link().acceptWrites = false;
     EXPECT_EQ(h.execute(Send, {Value("x")}).state, Error);
     h.link().acceptWrites = true;
@@ -101,13 +96,8 @@ TEST_F(OpenSerial, TrafficLinesLogDataSinkDataAndClearing) {
     h.link().receive("50%\x01");
     EXPECT_EQ(h.lines(LogLevel::Trace), (Lines{"Rx:length 300 too long to log truncated to 255",
                                                "Rx:" + std::string(255, 'A'), "Rx:50%<01>"}));
-    h.serial().onCommEvent(&h.link(), CommEvent::CTS);
-    h.serial().onCommEvent(&h.link(), static_cast<CommEvent>(9));
-    EXPECT_TRUE(h.host.contains("'CTS' Received") && h.host.contains("Unknown event 9 received"));
-    h.host.clear();
-    EXPECT_EQ(h.execute(Send, {Value(std::string(300, 'B'))}).state, Passed);
-    EXPECT_EQ(h.lines(LogLevel::Trace), (Lines{"Action send start", "Tx:length 300 too long to log truncated to 255",
-                                               "Tx:" + std::string(255, 'B')}));
+    h.serial().onCommEvent(&h.link(), static_cast<CommEvent>(9)); // known ones: SerialEventsTest.cpp
+    EXPECT_TRUE(h.host.contains("Unknown event 9 received"));
 
     // The unread rest of the current chunk goes with the queued ones.
     EXPECT_EQ(h.peekWithin(1), 'A');
@@ -166,7 +156,6 @@ TEST_F(OpenSerial, ParameterErrorsChangeNothingElse) {
 TEST_F(OpenSerial, WaitforOverChunksAndTime) {
     h.link().receive("xxERRORyy");
     EXPECT_EQ(waitfor(5, "'OK' or 'ERROR'").state, Passed);
-    EXPECT_TRUE(h.host.contains("Seen:ERROR"));
     EXPECT_EQ(h.peekWithin(1), 'y'); // bytes after the completing one stay unread
 
     std::thread link = onceLogged("waitfor text:'A' and ('B' and 'HELLO')", [&] {
@@ -206,16 +195,11 @@ TEST_F(OpenSerial, WaitsEndOnAClosedLinkAndOutOfRangeTimeouts) {
     closer.join();
 }
 
-// The conversions themselves are the scanf engine's (LanguageTest.cpp).
-TEST_F(OpenSerial, ScanfThroughTheHost) {
-    h.link().receive(" 12,-7 2.5word,rest\r"); // a scan set skips no white space
-    const Outcome outcome = scanf(5, "%d,%d %g %[a-z]%*s");
-    EXPECT_EQ(outcome.state, Passed);
-    EXPECT_EQ(outcome.values, "i12 i-7 d2.5 sword ");
-    EXPECT_TRUE(h.host.contains("Integer -7 added") && h.host.contains("String value \"rest\" discarded"));
+// The conversions themselves are the scanf engine's (LanguageTest.cpp); its
+// values reach the host in examples/expectations.varnel.
+TEST_F(OpenSerial, ScanfLiteralPastTheDeadline) {
     // A literal awaited past the deadline meets the reader's 0; the host's
     // copy of the line ends where that byte is.
-    h.host.clear();
     EXPECT_EQ(scanf(1, "A").state, Error);
     EXPECT_EQ(h.lines(LogLevel::Error), Lines{"Incorrect character received at position 0 (Expected 'A' Got '"});
 }

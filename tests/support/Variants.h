@@ -48,17 +48,6 @@ private:
     SAFEARRAY* array_ = nullptr;
 };
 
-// The texts of a SAFEARRAY of BSTR (empty for a null array).
-inline std::vector<std::string> textsOf(SAFEARRAY* array) {
-    std::vector<std::string> out;
-    if (!array) return out;
-    BSTR* items = nullptr;
-    SafeArrayAccessData(array, reinterpret_cast<void**>(&items));
-    for (std::uint32_t i = 0; i < elementCount(array); ++i) out.push_back(platform::narrowFromBstr(items[i]));
-    SafeArrayUnaccessData(array);
-    return out;
-}
-
 inline std::string textOf(BSTR text) { return platform::narrowFromBstr(text); }
 
 // The values of a SAFEARRAY of VARIANT by type and value, for comparing in
