@@ -13,10 +13,11 @@ namespace {
 // least this often.
 constexpr auto receivePollInterval = std::chrono::milliseconds(100);
 
-// An answer often comes within tens of microseconds of a question: a
-// waiting action looks for it this long before it sleeps, because waking a
-// sleeping thread costs about as much again.
-constexpr auto receiveWatch = std::chrono::microseconds(0);
+// An answer from a nearby peer often comes within a fraction of a
+// millisecond: a waiting action looks for it this long, yielding the
+// processor meanwhile, before it sleeps, because waking a sleeping thread
+// costs about as much again as such a round trip.
+constexpr auto receiveWatch = std::chrono::microseconds(200);
 
 // Received chunks are copied into blocks, a short chunk into the spare room
 // of the newest queued block when it fits, so that a link delivering a byte
