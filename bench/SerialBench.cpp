@@ -5,6 +5,7 @@
 // loop-back. Throughput is reported as bytes per second.
 #include "bench/BenchData.h"
 #include "bench/BenchTester.h"
+#include "platform/large_block.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h> // mallinfo2: the bench is built on Linux only
@@ -123,8 +124,8 @@ void actionCount(benchmark::State& state) {
 BENCHMARK(actionCount)->Name("ExecuteAction/GetActionCount");
 
 // Bytes the heap has handed out and not taken back, its own overhead
-// included.
-std::size_t heapInUse() { return mallinfo2().uordblks; }
+// included, and the large blocks mapped beside it.
+std::size_t heapInUse() { return mallinfo2().uordblks + platform::largeBlockBytesInUse(); }
 
 // Queues 4 MiB (1 MiB of 1-byte chunks) in chunks of the argument's size;
 // the counter is the heap held per byte queued.

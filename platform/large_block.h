@@ -17,6 +17,8 @@ inline constexpr std::size_t largeBlockBytes = std::size_t{2} << 20;
 void* allocateLargeBlock(std::size_t bytes);
 // Gives back what allocateLargeBlock(bytes) returned.
 void releaseLargeBlock(void* block, std::size_t bytes) noexcept;
+// The bytes of the large blocks held now, for memory accounts.
+std::size_t largeBlockBytesInUse() noexcept;
 
 // A standard allocator that takes large requests from allocateLargeBlock.
 template <class T>

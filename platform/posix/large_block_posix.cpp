@@ -1,5 +1,6 @@
 #include "platform/large_block.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include <sys/mman.h>
@@ -10,6 +11,8 @@ namespace {
 
 // Large pages need a mapping aligned to their size.
 std::size_t roundedUp(std::size_t bytes) { return (bytes + largeBlockBytes - 1) / largeBlockBytes * largeBlockBytes; }
+
+std::atomic<std::size_t> bytesInUse{0};
 
 } // namespace
 
@@ -26,9 +29,15 @@ void* allocateLargeBlock(std::size_t bytes) {
     void* const block = reinterpret_cast<void*>(aligned);
     // Only advice: without large pages the block works all the same.
     madvise(block, size, MADV_HUGEPAGE);
+    bytesInUse += size;
     return block;
 }
 
-void releaseLargeBlock(void* block, std::size_t bytes) noexcept { munmap(block, roundedUp(bytes)); }
+void releaseLargeBlock(void* block, std::size_t bytes) noexcept {
+    munmap(block, roundedUp(bytes));
+    bytesInUse -= roundedUp(bytes);
+}
+
+std::size_t largeBlockBytesInUse() noexcept { return bytesInUse; }
 
 } // namespace platform
