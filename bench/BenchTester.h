@@ -6,8 +6,7 @@
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
 #include "com/UntypedDispatch.h"
-#include "serial/Serial.h"
-#include "tests/support/ScriptedLink.h"
+#include "tests/support/ScriptedSerial.h"
 #include "tests/support/Variants.h"
 
 #include <memory>
@@ -30,26 +29,11 @@ public:
     HRESULT STDMETHODCALLTYPE Log(ULONG, BSTR) override { return S_OK; }
 };
 
-// The serial tester with a scripted link under the type name "scripted",
-// so that a benchmark queues received bytes without a channel.
-class BenchSerial : public Serial {
-public:
-    ScriptedLink* scripted = nullptr;
-
-protected:
-    std::unique_ptr<ISerial> createLink(const std::string& typeName) override {
-        if (typeName != "scripted") return Serial::createLink(typeName);
-        auto link = std::make_unique<ScriptedLink>(this);
-        scripted = link.get();
-        return link;
-    }
-};
-
 class OpenTester {
 public:
     // "new" with `linkType`, "open" with `openParameters`, "logdata false".
     explicit OpenTester(const char* linkType, bool withHost = true, std::vector<Value> openParameters = {}) {
-        ComObject<BenchSerial>::create(IID_ITester3, tester_.putVoid());
+        ComObject<ScriptedSerial>::create(IID_ITester3, tester_.putVoid());
         if (withHost) tester_->SetHost(&host_);
         VARIANT_BOOL created = VARIANT_FALSE;
         tester_->New(ParameterArray{Value(linkType)}.get(), &created);
@@ -72,7 +56,7 @@ public:
         return static_cast<ActionResult>(state);
     }
     ITester3& tester() { return *tester_.get(); }
-    ScriptedLink& link() { return *static_cast<BenchSerial&>(static_cast<Tester&>(*tester_.get())).scripted; }
+    ScriptedLink& link() { return *static_cast<ScriptedSerial&>(static_cast<Tester&>(*tester_.get())).scripted; }
 
     // Queues `bytes` as received, in chunks of `chunkBytes`.
     void receive(std::string_view bytes, std::size_t chunkBytes = linkChunkBytes) {

@@ -128,11 +128,9 @@ void RS232::writerLoop() {
     const platform::StopSignal& stop = threads_.stopSignal;
     TransmitQueue::Run run;
     while (threads_.queue.take(run, [] { return true; })) {
-        const std::uint8_t* block = run.data();
-        for (std::size_t i = 0; i < run.blockCount(); block += run.blockLength(i++)) {
-            if (run.blockLength(i) > 0 && port_->write(block, run.blockLength(i), stop).done())
-                reportTransmitted(block, run.blockLength(i));
-        }
+        run.forEachBlock([&](const std::uint8_t* block, std::uint32_t length) {
+            if (length > 0 && port_->write(block, length, stop).done()) reportTransmitted(block, length);
+        });
         threads_.queue.recycle(std::move(run));
     }
 }

@@ -39,6 +39,12 @@ public:
         std::size_t size() const { return bytes_.size() - firstByte_; }
         // Drops the first `count` blocks.
         void dropBlocks(std::size_t count);
+        // Calls visit(data, length) for each block, in order.
+        template <class Visit>
+        void forEachBlock(Visit visit) const {
+            const std::uint8_t* block = data();
+            for (std::size_t i = 0; i < blockCount(); block += blockLength(i++)) visit(block, blockLength(i));
+        }
 
     private:
         friend class TransmitQueue;

@@ -95,13 +95,12 @@ void UDP::writerLoop() {
     TransmitQueue::Run run;
     while (threads_.queue.take(run, [] { return true; })) {
         // Each block is one datagram.
-        const std::uint8_t* block = run.data();
-        for (std::size_t i = 0; i < run.blockCount(); block += run.blockLength(i++)) {
+        run.forEachBlock([&](const std::uint8_t* block, std::uint32_t length) {
             const SharedSocket socket = currentSocket();
-            if (!socket || !destination) continue; // not bound yet, or nowhere to send: dropped
-            const platform::SocketOutcome sent = socket->sendTo(block, run.blockLength(i), *destination, threads_.stopSignal);
+            if (!socket || !destination) return; // not bound yet, or nowhere to send: dropped
+            const platform::SocketOutcome sent = socket->sendTo(block, length, *destination, threads_.stopSignal);
             if (sent.done() && sent.bytes > 0) reportTransmitted(block, static_cast<std::uint32_t>(sent.bytes));
-        }
+        });
         threads_.queue.recycle(std::move(run));
     }
 }

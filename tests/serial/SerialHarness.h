@@ -3,7 +3,7 @@
 // (type name "scripted").
 #pragma once
 
-#include "../support/ScriptedLink.h"
+#include "../support/ScriptedSerial.h"
 #include "../support/TesterDriver.h"
 #include "serial/Serial.h"
 
@@ -13,23 +13,10 @@
 #include <string>
 #include <thread>
 
-class TestSerial : public Serial {
+class TestSerial : public ScriptedSerial {
 public:
     using Serial::LinkInUse;
     using Serial::peekByte;
-    ScriptedLink* scripted = nullptr; // while the tester owns it
-
-protected:
-    std::unique_ptr<ISerial> createLink(const std::string& typeName) override {
-        if (typeName != "scripted") return Serial::createLink(typeName);
-        auto link = std::make_unique<ScriptedLink>(this);
-        scripted = link.get();
-        return link;
-    }
-    bool onDelete() override {
-        scripted = nullptr;
-        return Serial::onDelete();
-    }
 };
 
 enum Position : ULONG {
