@@ -185,8 +185,9 @@ ActionResult Serial::setFlag(std::atomic<bool>& flag, const char* name, std::uin
         log(LogLevel::Warning, "Invalid parameters to %s - bool expected - command ignored", name);
         return ActionResult::Warning;
     }
-    flag = boolOf(parameters[0]);
-    log(LogLevel::Info, "%s %s", name, flag ? onWord : offWord);
+    const bool on = boolOf(parameters[0]);
+    flag.store(on, std::memory_order_relaxed); // the link's threads read it as a plain switch
+    log(LogLevel::Info, "%s %s", name, on ? onWord : offWord);
     return ActionResult::Passed;
 }
 

@@ -3,11 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-std::size_t formatLogLine(char* buffer, const char* format, va_list arguments) {
-    va_list texts;
-    va_copy(texts, arguments);
+std::size_t formatLogLine(char* buffer, const char* format, va_list texts, va_list arguments) {
     const auto plain = formatPlainLogLine(buffer, format, [&texts] { return va_arg(texts, const char*); });
-    va_end(texts);
     if (plain) return *plain;
     std::vsnprintf(buffer, logLineCapacity, format, arguments);
     buffer[logLineCapacity - 1] = '\0';

@@ -11,8 +11,11 @@
 inline constexpr std::size_t logLineCapacity = 1024;
 
 // Writes the line into `buffer` (logLineCapacity bytes, NUL-terminated)
-// and returns its length.
-std::size_t formatLogLine(char* buffer, const char* format, va_list arguments);
+// and returns its length. The caller starts two lists over the same
+// arguments: `texts` is read by the %s-only form, `arguments` by vsnprintf
+// when that form declines. Starting a second list is a few stores, where
+// copying one with va_copy stalls on the stores that just filled it.
+std::size_t formatLogLine(char* buffer, const char* format, va_list texts, va_list arguments);
 
 // The %s-only form: `nextText` gives each %s argument in turn. Nothing when
 // the format has another conversion or an argument is null (vsnprintf's

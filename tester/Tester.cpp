@@ -141,11 +141,13 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
     *results = nullptr;
     data_.clearResults();
     *result = static_cast<ULONG>(ActionResult::Error);
-    data_.abortRequested = false;
+    // Plain stores: no other memory is published with these flags, and a
+    // full fence per action costs more than the rest of a short action.
+    data_.abortRequested.store(false, std::memory_order_relaxed);
 
     const ActionInfo* action = actionAt(index);
     if (!action) {
-        data_.deadline = 0;
+        data_.deadline.store(0, std::memory_order_relaxed);
         return E_INVALIDARG;
     }
     std::optional<FrameHost> frameHost;
@@ -166,7 +168,7 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
         const auto state = executeAction(action->actionId, elementCount(parameters), parameterData.data());
         *result = static_cast<ULONG>(state);
         parameterData.release();
-        data_.deadline = 0;
+        data_.deadline.store(0, std::memory_order_relaxed);
         if (data_.results.empty()) return S_OK;
 
         SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(data_.results.size()));
@@ -184,7 +186,7 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
         return S_OK;
     } catch (const ComError& error) {
         parameterData.release();
-        data_.deadline = 0;
+        data_.deadline.store(0, std::memory_order_relaxed);
         try {
             log(LogLevel::Error, "COM Exception during Action %s %08X %s", action->name.c_str(),
                 static_cast<unsigned>(error.code()),
@@ -194,7 +196,7 @@ HRESULT Tester::ExecuteAction(ULONG index, SAFEARRAY* parameters, SAFEARRAY** re
         }
     } catch (...) {
         parameterData.release();
-        data_.deadline = 0;
+        data_.deadline.store(0, std::memory_order_relaxed);
         try {
             log(LogLevel::Error, "Unknown exception  during Action %s", action->name.c_str());
         } catch (...) {
@@ -333,10 +335,12 @@ void Tester::log(LogLevel level, const char* format, ...) {
     // Without a host the line is not even formatted.
     if (!data_.host.load(std::memory_order_relaxed)) return;
     char buffer[logLineCapacity];
-    va_list arguments;
+    va_list texts, arguments;
+    va_start(texts, format);
     va_start(arguments, format);
-    const std::size_t length = formatLogLine(buffer, format, arguments);
+    const std::size_t length = formatLogLine(buffer, format, texts, arguments);
     va_end(arguments);
+    va_end(texts);
     logText(level, {buffer, length});
 }
 
@@ -354,6 +358,14 @@ void Tester::logText(LogLevel level, std::string_view line) {
         host = counted.get();
         if (!host) return;
     }
+    if (!counted && !data_.frameLineBusy) {
+        if (BSTR text = data_.frameLine.assign(line)) {
+            data_.frameLineBusy = true;
+            host->Log(static_cast<ULONG>(level), text);
+            data_.frameLineBusy = false;
+            return;
+        }
+    }
     const Bstr text(platform::bstrFromNarrow(line));
     if (!text.get()) throw ComError(E_OUTOFMEMORY);
     host->Log(static_cast<ULONG>(level), text.get());
@@ -365,7 +377,8 @@ void Tester::setTimeout(double seconds) {
     const double offset = seconds * -1000.0;
     const bool representable = offset > -2147483649.0 && offset < 2147483648.0;
     const auto ticks = static_cast<std::uint32_t>(representable ? static_cast<std::int32_t>(offset) : INT32_MIN);
-    data_.deadline = static_cast<std::int32_t>(static_cast<std::uint32_t>(platform::tickMs()) - ticks);
+    data_.deadline.store(static_cast<std::int32_t>(static_cast<std::uint32_t>(platform::tickMs()) - ticks),
+                         std::memory_order_relaxed);
 }
 
 bool Tester::timedOut() const {

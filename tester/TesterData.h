@@ -1,8 +1,10 @@
 // The state block every tester owns.
 #pragma once
 
+#include "com/LineBstr.h"
 #include "quillon/quillon.h"
 #include "tester/ActionInfo.h"
+#include "tester/LogLine.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,6 +37,10 @@ struct TesterData {
     // one action at a time per tester).
     std::atomic<std::thread::id> frameThread{};
     std::atomic<ITesterHost*> frameHost{nullptr};
+    // The BSTR the frame's thread hands its log lines over in, and whether
+    // a line is in it now (a host may log again from inside Log).
+    LineBstr frameLine{logLineCapacity};
+    bool frameLineBusy = false;
     std::atomic<std::int32_t> deadline{0}; // clock tick the armed timeout ends at; 0 when none
     std::string name;
     std::string version;
