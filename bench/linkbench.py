@@ -12,7 +12,7 @@ process), in wall time:
 The contenders take turns, so that a busy machine weighs on all alike.
 Arguments: the folder of the benchmark data (noise.txt), the folder of the
 varnel_linkbench and varnel_echo_peer programs. Prints one JSON object:
-case -> seconds (file, median of three runs) or microseconds (round trip,
+case -> seconds (file, median of five runs) or microseconds (round trip,
 median over the round trips), or a text saying why it could not run.
 """
 import json
@@ -27,7 +27,7 @@ import threading
 import time
 
 FILE_BYTES = 64 << 20
-FILE_RUNS = 3
+FILE_RUNS = 5
 ROUND_TRIPS = 2000
 WARM_UP = 200
 READ_BYTES = 2048

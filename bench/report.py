@@ -121,7 +121,7 @@ def main(bench_json, anchors_json, out_path, link_json=None):
         out.write("# Benchmarks\n\nWritten by `sh tools/bench.sh` (the linux-release build). Rates are bytes per "
                   "CPU second of the measuring process, the median of three repetitions; the anchors are "
                   "measured in the same run over the same bytes. The cases over TCP are wall time against one "
-                  "echo peer on 127.0.0.1 (files: the median of three runs; round trips: the median of 2,000), "
+                  "echo peer on 127.0.0.1 (files: the median of five runs; round trips: the median of 2,000), "
                   "their anchors taking turns with them. Throughput figures are for comparison within "
                   "one run: the machine may be shared. The memcpy anchor copies 64 KiB that stay in the processor's cache.\n\n")
         out.writelines("- %s: %s\n" % item for item in machine())
