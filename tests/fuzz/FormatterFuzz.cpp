@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -87,13 +88,28 @@ void checkTextConversion(std::string_view bytes) {
     if (narrowOf(units) != narrowOneByOne) __builtin_trap();
 }
 
+// Whether snprintf may be handed the format with four texts: it converts
+// nothing but %s and %%, and at most four texts, also past where the line
+// is cut (the plain form stops reading there, snprintf does not).
+bool convertsFourTextsAtMost(std::string_view format) {
+    int texts = 0;
+    for (std::size_t at = 0; at < format.size(); ++at) {
+        if (format[at] != '%') continue;
+        if (++at == format.size()) return false;
+        if (format[at] == 's') ++texts;
+        else if (format[at] != '%') return false;
+    }
+    return texts <= 4;
+}
+
 // A format whose only conversions are %s and %% reads as snprintf prints it.
 void checkLogLine(const std::string& format, const std::string& text) {
+    if (!convertsFourTextsAtMost(format)) return;
     const char* const texts[] = {"", "x", text.c_str(), "caf\xC3\xA9"};
     std::size_t used = 0;
     char line[logLineCapacity];
-    const auto length = formatPlainLogLine(line, format.c_str(), [&] { return texts[used++ % 4]; });
-    if (!length || used > 4) return;
+    const auto length = formatPlainLogLine(line, format.c_str(), [&] { return texts[used++]; });
+    if (!length) __builtin_trap(); // the plain form takes every such format
     char printed[logLineCapacity];
     std::snprintf(printed, sizeof printed, format.c_str(), texts[0], texts[1], texts[2], texts[3]);
     if (std::string_view(line, *length) != printed) __builtin_trap();
