@@ -1,6 +1,5 @@
-// A concrete tester for tests of the framework: its handlers are set by the
-// test, and it records what the frame handed it; and a fixture that drives
-// it as the host does.
+// A tester whose handlers each test sets, and a fixture that drives it
+// through ITester3 as the host does.
 #pragma once
 
 #include "../support/RecordingHost.h"
@@ -23,7 +22,6 @@ public:
     using Handler = std::function<ActionResult(ProbeTester&, std::uint32_t, const VARIANT*)>;
 
     ProbeTester() : Tester("probe", "1.2", "A tester for tests") {
-        setNewActionHelp("Set up the probe", {"string kind", "    int option"});
         addAction(0, "plain", "No parameters, no results", {}, {});
         addAction(7, "values", "Returns values", {"int count", "    string text"}, {"VARIANT[] values"});
         addAction(3, "plain", "Same name, other id", {}, {});
@@ -35,8 +33,7 @@ public:
         return handler == handlers.end() ? ActionResult::Error : handler->second(*this, count, parameters);
     }
 
-    bool onNew(std::uint32_t count, const VARIANT*) override {
-        newCount = count;
+    bool onNew(std::uint32_t, const VARIANT*) override {
         if (throwInNew) throw std::runtime_error("new failed");
         return true;
     }
@@ -50,7 +47,6 @@ public:
 
     std::map<std::uint32_t, Handler> handlers;
     std::uint32_t lastActionId = 0xFFFFFFFF;
-    std::uint32_t newCount = 0xFFFFFFFF;
     bool deleteResult = true;
     bool throwInNew = false;
     bool throwInDelete = false;

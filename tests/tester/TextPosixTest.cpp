@@ -1,7 +1,5 @@
-// Text beyond ASCII between UTF-8 and BSTRs, where 8-bit text is UTF-8:
-// characters outside the basic plane as surrogate pairs, bytes that are not
-// UTF-8 as escapes that convert back to the same bytes, and other lone
-// surrogates as U+FFFD.
+// Text between UTF-8 and BSTRs where 8-bit text is UTF-8: bytes that are
+// not UTF-8 convert back unchanged, other lone surrogates become U+FFFD.
 #include "platform/text.h"
 #include "../support/WideText.h"
 
