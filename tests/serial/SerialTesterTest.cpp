@@ -62,7 +62,6 @@ TEST(SerialTester, NewDeleteAndActionsWithoutALink) {
 
 TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Close).state, Passed);
-    EXPECT_TRUE(h.host.contains("Status Changed unknown offline"));
     h.link().openResult = false;
     EXPECT_EQ(h.execute(Open).state, Error);
     h.link().openResult = true;
@@ -71,7 +70,6 @@ TEST_F(OpenSerial, OpenCloseAndSendResults) {
     EXPECT_EQ(h.execute(Close).state, Failed);
     ASSERT_EQ(h.execute(Open).state, Passed);
 
-    EXPECT_EQ(h.execute(Send, {Value(1)}).state, Passed); // nothing to send is sent at once
     h.link().acceptWrites = false;
     EXPECT_EQ(h.execute(Send, {Value("x")}).state, Error);
     h.link().acceptWrites = true;
