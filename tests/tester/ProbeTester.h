@@ -19,7 +19,7 @@
 
 class ProbeTester : public Tester {
 public:
-    using Handler = std::function<ActionResult(ProbeTester&, std::uint32_t, const VARIANT*)>;
+    using Handler = std::function<ActionResult(ProbeTester&)>;
 
     ProbeTester() : Tester("probe", "1.2", "A tester for tests") {
         addAction(0, "plain", "No parameters, no results", {}, {});
@@ -27,10 +27,10 @@ public:
         addAction(3, "plain", "Same name, other id", {}, {});
     }
 
-    ActionResult executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) override {
+    ActionResult executeAction(std::uint32_t actionId, std::uint32_t, const VARIANT*) override {
         lastActionId = actionId;
         const auto handler = handlers.find(actionId);
-        return handler == handlers.end() ? ActionResult::Error : handler->second(*this, count, parameters);
+        return handler == handlers.end() ? ActionResult::Error : handler->second(*this);
     }
 
     bool onNew(std::uint32_t, const VARIANT*) override {
@@ -94,10 +94,7 @@ protected:
     }
     // Position 0 runs `body` and passes.
     Outcome run(std::function<void(ProbeTester&)> body) {
-        probe().handlers[0] = [body](ProbeTester& p, std::uint32_t, const VARIANT*) {
-            body(p);
-            return ActionResult::Passed;
-        };
+        probe().handlers[0] = [body](ProbeTester& p) { return body(p), ActionResult::Passed; };
         return execute(0);
     }
     std::string status() {

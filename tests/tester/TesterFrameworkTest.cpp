@@ -77,10 +77,7 @@ TEST_F(TesterFrame, PositionBeyondTheTableIsInvalidArgument) {
 TEST_F(TesterFrame, LocksTheParametersForTheHandlerAndHandsItTheRegisteredId) {
     ParameterArray parameters{Value(5)};
     ULONG locksDuringHandler = 0;
-    probe().handlers[7] = [&](ProbeTester&, std::uint32_t, const VARIANT*) {
-        locksDuringHandler = parameters.get()->cLocks;
-        return ActionResult::Warning;
-    };
+    probe().handlers[7] = [&](ProbeTester&) { return locksDuringHandler = parameters.get()->cLocks, ActionResult::Warning; };
     EXPECT_EQ(execute(1, parameters).state, static_cast<ULONG>(ActionResult::Warning));
     EXPECT_EQ(locksDuringHandler, 1u);
     EXPECT_EQ(parameters.get()->cLocks, 0u);
@@ -98,7 +95,7 @@ TEST_F(TesterFrame, TurnsThrownFailuresIntoFailedWithTheirLogLines) {
     };
     for (const auto& [thrower, line] : cases) {
         host.clear();
-        probe().handlers[7] = [&](ProbeTester& p, std::uint32_t, const VARIANT*) -> ActionResult {
+        probe().handlers[7] = [&](ProbeTester& p) {
             p.addResult(std::int32_t{1});
             p.setTimeout(100);
             thrower();
