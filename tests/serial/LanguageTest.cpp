@@ -10,24 +10,22 @@
 namespace {
 
 // A scan port over fixed bytes, handed out in runs of `runLength`. When
-// they run out the wait ends (the deadline passes, or the host aborts), and
-// the port gives nothing from then on.
+// they run out the wait ends, and the port gives nothing from then on.
 class BytesPort final : public ScanPort {
 public:
-    explicit BytesPort(std::string bytes, bool abortAtEnd = false, std::size_t runLength = 3)
-        : input(std::move(bytes)), abortAtEnd_(abortAtEnd), runLength_(runLength) {}
+    explicit BytesPort(std::string bytes, std::size_t run = 3) : input(std::move(bytes)), runLength(run) {}
     std::span<const std::uint8_t> awaitBytes() override {
         if (expired || abortedByHost) return ++readsAfterStop, std::span<const std::uint8_t>();
-        if (position >= input.size()) return (abortAtEnd_ ? abortedByHost : expired) = true, std::span<const std::uint8_t>();
+        if (position >= input.size()) return (abortAtEnd ? abortedByHost : expired) = true, std::span<const std::uint8_t>();
         return bytesAtHand();
     }
     std::span<const std::uint8_t> bytesAtHand() override {
         const auto* const data = reinterpret_cast<const std::uint8_t*>(input.data());
-        return {data + position, std::min(runLength_, input.size() - position)};
+        return {data + position, std::min(runLength, input.size() - position)};
     }
     void consumeBytes(std::size_t count) override {
         position += count;
-        if (count > 0 && stopAfterLastByte && position == input.size()) (abortAtEnd_ ? abortedByHost : expired) = true;
+        if (count > 0 && stopAfterLastByte && position == input.size()) (abortAtEnd ? abortedByHost : expired) = true;
     }
     bool timedOut() const override { return expired; }
     bool aborted() const override { return abortedByHost; }
@@ -36,22 +34,20 @@ public:
     void deliver(double value) override { values.append("d").append((std::ostringstream() << value).str()).append(" "); }
     void deliver(const std::string& value) override { values.append("s").append(value).append(" "); }
     void report(LogLevel level, const std::string& line) override {
-        lines.push_back((level == LogLevel::Trace ? "T:" : "E:") + line);
+        lines.append(lines.empty() ? "" : "|").append(level == LogLevel::Trace ? "T:" : "E:").append(line);
     }
     std::string unread() const { return input.substr(position); }
 
     std::string input;
     std::string values; // "i12 d1.5 sabc "
-    std::vector<std::string> lines;
+    std::string lines; // "E:" error or "T:" trace lines, joined by '|'
     std::size_t position = 0;
     bool expired = false;
     bool abortedByHost = false;
+    bool abortAtEnd = false; // the host aborts rather than the deadline passing
     bool stopAfterLastByte = false; // the wait ends as soon as the last byte is taken
     long readsAfterStop = 0; // how often the scan asked again once the wait had ended
-
-private:
-    bool abortAtEnd_;
-    std::size_t runLength_;
+    std::size_t runLength;
 };
 
 constexpr auto P = ActionResult::Passed, F = ActionResult::Failed, E = ActionResult::Error;
@@ -61,7 +57,7 @@ struct ScanCase {
     std::string received;
     ActionResult result;
     const char* values;
-    const char* lines; // the lines logged, "E:" error or "T:" trace, joined by '|'
+    const char* lines;
     const char* unread;
     bool waitsForDeadline;
 };
@@ -118,12 +114,10 @@ TEST(Scanf, Conversions) {
     for (const auto& c : cases) for (const std::size_t runLength : {1, 3, 64}) {
         SCOPED_TRACE(testing::Message() << "format '" << c.format << "' received '" << c.received << "' in runs of "
                                         << runLength);
-        BytesPort port(c.received, false, runLength);
+        BytesPort port(c.received, runLength);
         EXPECT_EQ(ScanfEngine(port).run(c.format), c.result);
         EXPECT_EQ(port.values, c.values);
-        std::string lines;
-        for (const auto& line : port.lines) lines += (lines.empty() ? "" : "|") + line;
-        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(port.lines, c.lines);
         EXPECT_EQ(port.unread(), c.unread);
         EXPECT_EQ(port.expired, c.waitsForDeadline);
         EXPECT_LT(port.readsAfterStop, 64); // once the wait ends, the scan winds up
@@ -132,7 +126,8 @@ TEST(Scanf, Conversions) {
 
 TEST(Scanf, HowAWaitEnds) {
     // (A literal awaited past the deadline: SerialTesterTest.cpp.)
-    BytesPort abort("5", true); // an abort seen between conversions ends the scan Aborted
+    BytesPort abort("5"); // an abort seen between conversions ends the scan Aborted
+    abort.abortAtEnd = true;
     EXPECT_EQ(ScanfEngine(abort).run("%d %d"), ActionResult::Aborted);
     EXPECT_EQ(abort.values, "i5 ");
     // A blank dropped before a literal: the next try comes after the
@@ -189,64 +184,50 @@ TEST(Waitfor, ParseAndDescribe) {
     EXPECT_FALSE(WaitforExpression::parse(deep + "'a'" + std::string(5000, ')')).has_value());
 }
 
-// Feeds `bytes` in runs of `runLength`, as chunks arrive; returns how many
-// were taken before the condition came to hold.
-std::size_t feed(WaitforExpression& expression, std::string_view bytes, std::size_t runLength = 1,
-                 const WaitforExpression::SeenObserver& onSeen = {}) {
-    const auto* const data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    std::size_t taken = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += runLength) {
-        const std::size_t length = std::min(runLength, bytes.size() - at);
-        const std::size_t consumed = expression.consume({data + at, length}, onSeen);
-        taken += consumed;
-        if (consumed < length || expression.evaluate(false)) break;
-    }
-    return taken;
-}
-
-TEST(Waitfor, EvaluateDuringAndAtTheEnd) {
-    const struct { const char* text; const char* received; bool during; bool atEnd; } cases[] = {
-        {"'OK' or 'ERROR'", "xxERRORyy", true, true},  {"'A' and 'B'", "B.A", true, true},
-        {"'A' and 'B'", "AAAA", false, false},         {"'OK' and not 'ERROR'", "OK", false, true},
-        {"'OK' and not 'ERROR'", "ERROR OK", false, false}, {"not ('a' or 'b')", "c", false, true},
-        {"'ABC'", "ABABC", true, true},                {"'abcabd'", "abcabcabd", true, true},
-        {"OK and NOT READY", "OK", false, false},      {"''", "anything", false, false},
-        {"'a' and 'b' or 'c'", "ac", true, true},      {"'a' and 'b' or 'c'", "c", false, false},
-    };
-    for (const auto& c : cases) {
-        auto expression = *WaitforExpression::parse(c.text);
-        feed(expression, c.received);
-        EXPECT_EQ(expression.evaluate(false), c.during) << c.text << " <- " << c.received;
-        EXPECT_EQ(expression.evaluate(true), c.atEnd) << c.text << " <- " << c.received;
-    }
-}
-
 // What each find shows (the whole window at that byte), where the taking
-// stops and what the window keeps, however the bytes are split into runs.
-TEST(Waitfor, FindsWindowsAndWhereTakingStops) {
-    const struct { const char* text; const char* received; const char* seen; std::size_t taken; const char* window; } cases[] = {
-        {"'ABC'", "xABABCyy", "ABC", 6, ""},
-        {"'OK' or 'ERROR'", "xxERRORyy", "ERROR", 7, ""},
-        {"'ABCD' or 'XY'", "ABCX", "", 4, "X"},
-        {"'HELLO'", "..HELxHEL", "", 9, "HEL"},
+// stops, what the window keeps and what the condition reads while bytes come
+// and at the deadline, however the bytes are split into runs.
+TEST(Waitfor, FindsWindowsAndEvaluates) {
+    const struct { const char* text; std::string_view received; const char* seen; std::size_t taken; const char* window;
+                   bool during, atEnd; } cases[] = {
+        {"'ABC'", "xABABCyy", "ABC", 6, "", true, true},
+        {"'OK' or 'ERROR'", "xxERRORyy", "ERROR", 7, "", true, true},
+        {"'ABCD' or 'XY'", "ABCX", "", 4, "X", false, false},
+        {"'HELLO'", "..HELxHEL", "", 9, "HEL", false, false},
         // A found text starts again from what the window keeps for the others...
-        {"'AA' and 'AAAX'", "AAAAX", "AA|AAA|AAAA|AAAX", 5, ""},
+        {"'AA' and 'AAAX'", "AAAAX", "AA|AAA|AAAA|AAAX", 5, "", true, true},
         // ...and from nothing when no other text needs it.
-        {"'AA' and 'Z'", "AAAAZ", "AA|AA|Z", 5, ""},
-        {"'b' and 'b'", "ab", "b|b", 2, ""},
-        {"'abcabd' and 'x'", "abcabcabdx", "abcabd|x", 10, ""},
-        {"''", "abc", "", 3, ""},
+        {"'AA' and 'Z'", "AAAAZ", "AA|AA|Z", 5, "", true, true},
+        {"'b' and 'b'", "ab", "b|b", 2, "", true, true},
+        {"'abcabd' and 'x'", "abcabcabdx", "abcabd|x", 10, "", true, true},
+        {"''", "abc", "", 3, "", false, false},
+        {"'A' and 'B'", "B.A", "B|A", 3, "", true, true},
+        {"'A' and 'B'", "AAAA", "A|A|A|A", 4, "", false, false},
+        {"'OK' and not 'ERROR'", "OK", "OK", 2, "", false, true},
+        {"'OK' and not 'ERROR'", "ERROR OK", "ERROR|OK", 8, "", false, false},
+        {"not ('a' or 'b')", "c", "", 1, "", false, true},
+        {"OK and NOT READY", "OK", "", 2, "OK", false, false},
+        {"'a' and 'b' or 'c'", "ac", "a|c", 2, "", true, true},
+        {"'a' and 'b' or 'c'", "c", "c", 1, "", false, false},
     };
     for (const auto& c : cases) for (const std::size_t runLength : {1, 2, 100}) {
         auto expression = *WaitforExpression::parse(c.text);
         std::string seen;
-        const std::size_t taken = feed(expression, c.received, runLength, [&](std::string_view window) {
-            seen.append(seen.empty() ? "" : "|").append(window);
-        });
+        const auto onSeen = [&](std::string_view window) { seen.append(seen.empty() ? "" : "|").append(window); };
+        const auto* const data = reinterpret_cast<const std::uint8_t*>(c.received.data());
+        std::size_t taken = 0; // as chunks arrive, until the condition holds
+        for (std::size_t at = 0; at < c.received.size(); at += runLength) {
+            const std::size_t length = std::min(runLength, c.received.size() - at);
+            const std::size_t consumed = expression.consume({data + at, length}, onSeen);
+            taken += consumed;
+            if (consumed < length || expression.evaluate(false)) break;
+        }
         SCOPED_TRACE(testing::Message() << c.text << " <- " << c.received << " in runs of " << runLength);
         EXPECT_EQ(seen, c.seen);
         EXPECT_EQ(taken, c.taken);
         EXPECT_EQ(expression.window(), c.window);
+        EXPECT_EQ(expression.evaluate(false), c.during);
+        EXPECT_EQ(expression.evaluate(true), c.atEnd);
     }
 }
 

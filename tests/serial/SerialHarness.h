@@ -1,6 +1,5 @@
-// The serial tester driven through ITester3 as the host drives it, with a
-// recording host, over the real factory's links or a link the test scripts
-// (type name "scripted").
+// The serial tester driven through ITester3 as the host drives it, over the
+// real links or a link the test scripts (type name "scripted").
 #pragma once
 
 #include "../support/ScriptedSerial.h"
@@ -29,6 +28,11 @@ public:
     TestSerial& serial() { return object(); }
     ScriptedLink& link() { return *serial().scripted; }
 
+    // Runs an action on a cleared log, so that lines() shows its lines alone.
+    ActionResult run(ULONG position, const std::vector<Value>& parameters = {}) {
+        host.clear();
+        return execute(position, parameters).state;
+    }
     std::string status() {
         Bstr text;
         tester->GetStatus(text.put());

@@ -1,6 +1,4 @@
-// The serial tester while its link's threads run: the host swapped or
-// removed under a streaming link, and a failing host that cannot end a link
-// thread.
+// The serial tester's host swapped, removed or failing while link threads run.
 #include "SerialHarness.h"
 #include "com/ComPtr.h"
 #include "com/UntypedDispatch.h"

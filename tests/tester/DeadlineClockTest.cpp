@@ -21,13 +21,7 @@ std::int32_t tickMs() { return fakeTick.load(); }
 
 namespace {
 
-class DeadlineClock : public ProbeFrame {
-protected:
-    void SetUp() override {
-        fakeTick = 0;
-        ProbeFrame::SetUp();
-    }
-};
+using DeadlineClock = ProbeFrame;
 
 // The status suffix counts whole seconds left; timedOut() holds once the
 // clock is past the deadline, compared as signed 32-bit numbers.

@@ -1,6 +1,5 @@
-// A concrete tester for tests of the framework: its handlers are set by the
-// test, and it records what the frame handed it; and a fixture that drives
-// it as the host does.
+// A tester whose handlers each test sets, and a fixture that drives it
+// through ITester3 as the host does.
 #pragma once
 
 #include "../support/RecordingHost.h"
@@ -20,23 +19,21 @@
 
 class ProbeTester : public Tester {
 public:
-    using Handler = std::function<ActionResult(ProbeTester&, std::uint32_t, const VARIANT*)>;
+    using Handler = std::function<ActionResult(ProbeTester&)>;
 
     ProbeTester() : Tester("probe", "1.2", "A tester for tests") {
-        setNewActionHelp("Set up the probe", {"string kind", "    int option"});
         addAction(0, "plain", "No parameters, no results", {}, {});
         addAction(7, "values", "Returns values", {"int count", "    string text"}, {"VARIANT[] values"});
         addAction(3, "plain", "Same name, other id", {}, {});
     }
 
-    ActionResult executeAction(std::uint32_t actionId, std::uint32_t count, const VARIANT* parameters) override {
+    ActionResult executeAction(std::uint32_t actionId, std::uint32_t, const VARIANT*) override {
         lastActionId = actionId;
         const auto handler = handlers.find(actionId);
-        return handler == handlers.end() ? ActionResult::Error : handler->second(*this, count, parameters);
+        return handler == handlers.end() ? ActionResult::Error : handler->second(*this);
     }
 
-    bool onNew(std::uint32_t count, const VARIANT*) override {
-        newCount = count;
+    bool onNew(std::uint32_t, const VARIANT*) override {
         if (throwInNew) throw std::runtime_error("new failed");
         return true;
     }
@@ -50,7 +47,6 @@ public:
 
     std::map<std::uint32_t, Handler> handlers;
     std::uint32_t lastActionId = 0xFFFFFFFF;
-    std::uint32_t newCount = 0xFFFFFFFF;
     bool deleteResult = true;
     bool throwInNew = false;
     bool throwInDelete = false;
@@ -98,10 +94,7 @@ protected:
     }
     // Position 0 runs `body` and passes.
     Outcome run(std::function<void(ProbeTester&)> body) {
-        probe().handlers[0] = [body](ProbeTester& p, std::uint32_t, const VARIANT*) {
-            body(p);
-            return ActionResult::Passed;
-        };
+        probe().handlers[0] = [body](ProbeTester& p) { return body(p), ActionResult::Passed; };
         return execute(0);
     }
     std::string status() {
