@@ -37,10 +37,11 @@ TEST(SerialCreator, UnknownNamesGiveNoLink) {
     EXPECT_EQ(factory->create(&client, nullptr), nullptr);
     EXPECT_NE(dynamic_cast<LoopBack*>(factory->create(&client, "LOOPBACK").get()), nullptr) << "any case";
 
-    auto orphan = std::make_unique<PacketSerial>(&client, "nosuch");
-    EXPECT_FALSE(orphan->open(0, nullptr));
-    EXPECT_FALSE(sendBytes(*orphan, bytesOf("abc")));
-    EXPECT_FALSE(orphan->close());
-    orphan.reset();
+    {
+        PacketSerial orphan(&client, "nosuch");
+        EXPECT_FALSE(orphan.open(0, nullptr));
+        EXPECT_FALSE(sendBytes(orphan, bytesOf("abc")));
+        EXPECT_FALSE(orphan.close());
+    }
     EXPECT_TRUE(client.lines().empty());
 }
