@@ -15,7 +15,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -78,26 +77,22 @@ private:
     platform::JoinableThread watchdog_; // last: it uses the signals above
 };
 
-// Writes down every callback as one line: "<name> rx|tx <data>", "<name>
-// event <code>", "<name> status <text>", or a bare "online"/"offline".
+// Writes down every callback as one line: "rx|tx <data>", "event <code>",
+// "status <text>", "online" or "offline".
 class RecordingClient : public ISerialClient {
 public:
-    void name(ISerial* link, std::string text) { names_[link] = std::move(text); }
-
-    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        record(nameOf(link) + " rx " + show(data, length), Bytes(data, data + length));
+    void onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        record("rx " + show(data, length), Bytes(data, data + length));
     }
-    void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        record(nameOf(link) + " tx " + show(data, length));
+    void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        record("tx " + show(data, length));
     }
     void onOnline() override { record("online"); }
     void onOffline() override { record("offline"); }
-    void onCommEvent(ISerial* link, CommEvent event) override {
-        record(nameOf(link) + " event " + std::to_string(static_cast<std::uint32_t>(event)));
-    }
+    void onCommEvent(ISerial*, CommEvent event) override { record("event " + std::to_string(static_cast<int>(event))); }
     // Reads the status inside the callback, as testers do: this would
     // deadlock if the link held its status lock across the call.
-    void onStatusChanged(ISerial* link) override { record(nameOf(link) + " status " + link->getStatus()); }
+    void onStatusChanged(ISerial* link) override { record("status " + link->getStatus()); }
 
     Lines lines() { // since the last take, and takes them
         const std::lock_guard lock(mutex_);
@@ -108,10 +103,6 @@ public:
         const std::lock_guard lock(mutex_);
         taken_ = all_.size();
         return std::exchange(received_, {});
-    }
-    Lines all() { // every line since the start
-        const std::lock_guard lock(mutex_);
-        return all_;
     }
     int count(const std::string& part) {
         const std::lock_guard lock(mutex_);
@@ -147,11 +138,6 @@ private:
         return static_cast<int>(std::count_if(all_.begin(), all_.end(),
                                               [&](const std::string& line) { return line.find(part) != std::string::npos; }));
     }
-    std::string nameOf(ISerial* link) const {
-        const auto found = names_.find(link);
-        return found == names_.end() ? "?" : found->second;
-    }
-    std::map<ISerial*, std::string> names_; // set before the links start
     std::mutex mutex_;
     std::condition_variable changed_;
     Lines all_;

@@ -1,7 +1,5 @@
-// The process link against real child interpreters: commands run, a child
-// that exits by itself or is busy at close, and no descriptor or handle left
-// behind after many open/close cycles. The close sequence ("exit", then
-// offline) shows in the process example script's run.
+// The process link against real child interpreters: a child that exits by
+// itself or is busy at close, and no handle left behind by open/close cycles.
 #include "LinkTestSupport.h"
 #include "links/ProcessPipe.h"
 
@@ -35,14 +33,14 @@ TEST(ProcessPipe, ClosesAfterTheChildExitedOrWhileItIsBusy) {
     ASSERT_TRUE(link.open(0, nullptr));
     EXPECT_FALSE(link.open(0, nullptr));
     ASSERT_TRUE(sendBytes(link, bytesOf("exit\n")));
-    ASSERT_TRUE(client.waitFor("? tx 657869740a", 1, eventLimit)); // "exit\n" as transmitted
+    ASSERT_TRUE(client.waitFor("tx 657869740a", 1, eventLimit)); // "exit\n" as transmitted
     EXPECT_TRUE(sendBytes(link, bytesOf("echo nobody\n"))); // nothing reads any more, but sending is accepted
     EXPECT_TRUE(link.close());
     ASSERT_TRUE(link.open(0, nullptr));
     ASSERT_TRUE(sendBytes(link, bytesOf(busyCommand)));
     ASSERT_TRUE(client.waitForReceived(busyNotice, eventLimit));
     EXPECT_TRUE(link.close());
-    EXPECT_TRUE(client.waitFor("? status Process offline", 2, eventLimit));
+    EXPECT_TRUE(client.waitFor("status Process offline", 2, eventLimit));
 
     ASSERT_TRUE(link.open(0, nullptr));
     ASSERT_TRUE(sendBytes(link, bytesOf("nosuchcommand_xyz\n"))); // errors come back on the same pipe

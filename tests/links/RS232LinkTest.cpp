@@ -1,6 +1,6 @@
 // The RS-232 link's own logic over a scripted port: the open parameters and
 // the name, the order of line events and the reads that follow RXCHAR only,
-// configuration failures, and a device that fails every call.
+// and a device that fails every call.
 #include "links/RS232.h"
 
 #include "../support/ScriptedSerialPort.h"
@@ -23,7 +23,6 @@ struct ScriptedRs232 {
     RecordingClient client;
     RS232 link{&client, std::make_unique<ScriptedSerialPort>(script)};
 
-    ScriptedRs232() { client.name(&link, "rs"); }
     bool open(const std::vector<Value>& parameters) { return openWith(link, parameters); }
     // Opens port 3 at 9600 and forgets what that reported and called.
     void opened() {
@@ -60,16 +59,6 @@ TEST(RS232Link, OpenParametersGiveTheNameAndFlowControl) {
     EXPECT_TRUE(rs.script->takeCalls().empty());
 }
 
-TEST(RS232Link, PortThatCannotBeConfiguredLeavesTheLinkClosed) {
-    ScriptedRs232 rs;
-    rs.script->opens = false;
-    EXPECT_FALSE(rs.open({4, 9600}));
-    EXPECT_FALSE(sendBytes(rs.link, bytesOf("x")));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs status rs232 com4,9600,None offline"}));
-    rs.script->opens = true;
-    EXPECT_TRUE(rs.open({4, 9600}));
-}
-
 TEST(RS232Link, LineEventsInFixedOrderWithTheReadAfterRxChar) {
     ScriptedRs232 rs;
     rs.opened();
@@ -77,13 +66,13 @@ TEST(RS232Link, LineEventsInFixedOrderWithTheReadAfterRxChar) {
     rs.script->arrive(Ev::Cts, "early");
     rs.script->arrive(Ev::Cts | Ev::RxChar, "abc");
     ASSERT_TRUE(rs.client.waitFor("rx"));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs event 1", "rs event 1", "rs event 6", "rs rx \"earlyabc\""}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"event 1", "event 1", "event 6", "rx \"earlyabc\""}));
     EXPECT_EQ(rs.script->takeCalls(), Calls{"read"});
 
     rs.script->arrive(Ev::All);
     ASSERT_TRUE(rs.client.waitFor("event 6", 2));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs event 0", "rs event 1", "rs event 2", "rs event 3", "rs event 4", "rs event 5",
-                                        "rs event 7", "rs event 8", "rs event 6"}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"event 0", "event 1", "event 2", "event 3", "event 4", "event 5",
+                                        "event 7", "event 8", "event 6"}));
 }
 
 // Empty writes are not made; a failed write is dropped unreported; open on
@@ -99,11 +88,11 @@ TEST(RS232Link, WritesInOrderEmptyOnesNotAndOpenWhileOpen) {
     EXPECT_TRUE(sendBytes(rs.link, bytesOf("one")));
     EXPECT_TRUE(sendBytes(rs.link, bytesOf("two")));
     ASSERT_TRUE(rs.client.waitFor("tx \"two\""));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs tx \"one\"", "rs tx \"two\""}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"tx \"one\"", "tx \"two\""}));
     EXPECT_EQ(rs.script->takeCalls(), (Calls{"write lost", "write one", "write two"}));
 
     EXPECT_FALSE(rs.open({5, 19200, "CTS"}));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs status rs232 com5,19200,CTS online"}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"status rs232 com5,19200,CTS online"}));
     EXPECT_TRUE(rs.script->takeCalls().empty());
 }
 

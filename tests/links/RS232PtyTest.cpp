@@ -24,12 +24,10 @@
 
 namespace {
 
-// Two port numbers joined by a pseudo-terminal pair: pty-pair.sh makes
-// socat's two ends, <folder>/tty<first> and <folder>/tty<second>. Linux:
-// each test starts the script for a folder of its own and points the link's
-// device pattern there. Windows (under Wine): the CTest fixture has already
-// linked COM<first> and COM<second> to the ends; VARNEL_TEST_COM_PAIR names
-// the two numbers ("7,8").
+// Ports `first` and `second` joined by pty-pair.sh's pseudo-terminal pair.
+// Linux: each test starts it in a folder of its own, the link's device
+// pattern pointing there. Under Wine the CTest fixture has already linked
+// COM<first> and COM<second> to its ends, as VARNEL_TEST_COM_PAIR says.
 class RS232Pty : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -73,7 +71,6 @@ protected:
 } // namespace
 
 TEST_F(RS232Pty, LinkWritesWhatTheFarEndReads) {
-    client.name(&link, "a");
     ASSERT_TRUE(open(first));
     const std::string name = "rs232 com" + std::to_string(first) + ",9600,None";
     EXPECT_EQ(link.getStatus(), name + " online");
@@ -90,9 +87,9 @@ TEST_F(RS232Pty, LinkWritesWhatTheFarEndReads) {
         text.append(buffer, buffer + got.bytes);
     }
     EXPECT_EQ(text, "hello there");
-    ASSERT_TRUE(client.waitFor("a tx \"there\""));
+    ASSERT_TRUE(client.waitFor("tx \"there\""));
     EXPECT_TRUE(link.close());
-    EXPECT_EQ(client.all().back(), "a status " + name + " offline");
+    EXPECT_EQ(client.lines().back(), "status " + name + " offline");
 }
 
 TEST_F(RS232Pty, PortsWithoutADeviceDoNotOpen) {

@@ -1,7 +1,6 @@
 // The factory: its process-wide instance and the names it rejects.
 #include "links/SerialCreator.h"
 
-#include "links/LoopBack.h"
 #include "links/PacketSerial.h"
 #include "platform/sockets.h"
 
@@ -35,7 +34,6 @@ TEST(SerialCreator, UnknownNamesGiveNoLink) {
     for (const char* name : {"", "serial", "loopback ", "loopbackpkt", "udppkt", "processpkt", "rs232 ", "visapkt"})
         EXPECT_EQ(factory->create(&client, name), nullptr) << '"' << name << '"';
     EXPECT_EQ(factory->create(&client, nullptr), nullptr);
-    EXPECT_NE(dynamic_cast<LoopBack*>(factory->create(&client, "LOOPBACK").get()), nullptr) << "any case";
 
     {
         PacketSerial orphan(&client, "nosuch");

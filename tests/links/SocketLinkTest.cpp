@@ -17,10 +17,8 @@ namespace {
 
 class TcpLinkTest : public ::testing::Test {
 protected:
-    TcpLinkTest() { client.name(&link, "tcp"); }
-
     bool openServer() { return openWith(link, {Value(static_cast<int>(port))}); }
-    std::string prefix() const { return "tcp status tcp " + std::string(role) + " port " + std::to_string(port); }
+    std::string prefix() const { return "status tcp " + std::string(role) + " port " + std::to_string(port); }
     // Opens the link as a server and, given a peer, connects it.
     void serve(Peer* peer = nullptr) {
         const int accepting = client.count(" accepting connection offline");
@@ -46,7 +44,7 @@ TEST_F(TcpLinkTest, ServerShowsEachStageAndAnAcceptErrorWhenClosedWaiting) {
     EXPECT_FALSE(openServer()); // already open
     ASSERT_TRUE(link.close());
     EXPECT_FALSE(link.close());
-    const Lines lines = client.all();
+    const Lines lines = client.lines();
     const std::string p = prefix();
     ASSERT_GE(lines.size(), 7u);
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + 6),
@@ -68,10 +66,10 @@ TEST(SocketLinks, OpenTakesOnlyItsShapes) {
     EXPECT_TRUE(client.lines().empty());
     const auto tcp = SerialCreator::instance()->create(&client, "tcp");
     ASSERT_TRUE(openWith(*tcp, {"localhost", 70000}));
-    EXPECT_EQ(client.lines().front(), "? status tcp client of localhost port 4464 offline");
+    EXPECT_EQ(client.lines().front(), "status tcp client of localhost port 4464 offline");
     UDP udp(&client);
     ASSERT_TRUE(openWith(udp, {70000, ""}));
-    EXPECT_TRUE(client.waitFor("? status udp 4464 offline"));
+    EXPECT_TRUE(client.waitFor("status udp 4464 offline"));
 }
 
 TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAfterItHangsUp) {
@@ -83,14 +81,14 @@ TEST_F(TcpLinkTest, ClientRetriesUntilTheServerComesAndAfterItHangsUp) {
     server.listen(port);
     ASSERT_TRUE(server.accept());
     EXPECT_EQ(server.receive(5), "early");
-    ASSERT_TRUE(client.waitFor("tcp tx \"early\""));
+    ASSERT_TRUE(client.waitFor("tx \"early\""));
     EXPECT_TRUE(link.isOnline());
     server.hangUp();
     ASSERT_TRUE(client.waitFor(prefix() + " disconnected offline"));
     ASSERT_TRUE(server.accept()); // the link connects again
     ASSERT_TRUE(client.waitFor(prefix() + " connected online", 2));
     link.close();
-    const Lines lines = client.all();
+    const Lines lines = client.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "offline"), 2); // one per lost connection
 }
 
@@ -132,13 +130,13 @@ TEST_F(TcpLinkTest, BlocksLeaveInOrderAndAreEachReportedOnce) {
     const std::string received = peer.receive(expected.size());
     ASSERT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected); // not EXPECT_EQ: megabytes of text on failure
-    ASSERT_TRUE(client.waitFor(" tx ", static_cast<int>(blocks.size())));
+    ASSERT_TRUE(client.waitFor("tx ", static_cast<int>(blocks.size())));
     const Lines reports = client.lines();
     ASSERT_EQ(reports.size(), blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        ASSERT_TRUE(reports[i] == "tcp tx " + show(blocks[i].data(), static_cast<std::uint32_t>(blocks[i].size()))) << i;
+        ASSERT_TRUE(reports[i] == "tx " + show(blocks[i].data(), static_cast<std::uint32_t>(blocks[i].size()))) << i;
     ASSERT_TRUE(link.close());
-    EXPECT_EQ(client.all().back(), prefix() + " disconnected offline");
+    EXPECT_EQ(client.lines().back(), prefix() + " disconnected offline");
     EXPECT_EQ(peer.receive(1), ""); // the link hung up
 }
 
@@ -154,10 +152,9 @@ TEST_F(TcpLinkTest, ATakenPortGivesABindErrorAgainAndAgain) {
 TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
     RecordingClient client;
     UDP link(&client);
-    client.name(&link, "udp");
     const int port = freePort();
     ASSERT_TRUE(openWith(link, {Value(port)}));
-    const std::string name = "udp status udp " + std::to_string(port) + " <--> localhost:" + std::to_string(port);
+    const std::string name = "status udp " + std::to_string(port) + " <--> localhost:" + std::to_string(port);
     EXPECT_EQ(client.lines(), (Lines{name + " offline", "online", name + " online"}));
     // Blocks written before the reader has bound its socket are dropped:
     // probes, each its own text, go until one comes back.
@@ -172,10 +169,10 @@ TEST(UdpLink, ReceivesItsOwnDatagramsOneBlockEach) {
     EXPECT_TRUE(sendBytes(link, bytesOf("abc")));
     EXPECT_TRUE(sendBytes(link, {}));
     EXPECT_TRUE(sendBytes(link, bytesOf("defgh")));
-    ASSERT_TRUE(client.waitFor("udp rx \"defgh\""));
+    ASSERT_TRUE(client.waitFor("rx \"defgh\""));
     EXPECT_EQ(client.received(), (std::vector<Bytes>{bytesOf("abc"), bytesOf("defgh")}));
-    EXPECT_TRUE(client.waitFor("udp tx \"defgh\""));
-    EXPECT_EQ(client.count("udp tx \"abc\""), 1);
+    EXPECT_TRUE(client.waitFor("tx \"defgh\""));
+    EXPECT_EQ(client.count("tx \"abc\""), 1);
     ASSERT_TRUE(link.close());
     EXPECT_FALSE(link.isOnline());
 }
@@ -206,7 +203,7 @@ TEST(PeerKilled, MidTransferTheLinkGoesOfflineAndTakesTheNextPeer) {
                                         (linkServes ? "connect " : "serve ") + std::to_string(port) + '\n';
             ASSERT_TRUE(child.write(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
             ASSERT_TRUE(client.waitUntil([&] { return link.isOnline(); })) << "the peer did not connect";
-            ASSERT_TRUE(client.waitFor(" rx ", client.count(" rx ") + 20)) << "the peer's bytes did not come";
+            ASSERT_TRUE(client.waitFor("rx \"", client.count("rx \"") + 20)) << "the peer's bytes did not come";
             ASSERT_TRUE(sendBytes(link, ours));
             child.terminate();
             ASSERT_TRUE(client.waitUntil([&] { return !link.isOnline(); })) << "the link did not see its peer go";

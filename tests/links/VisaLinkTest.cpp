@@ -29,7 +29,6 @@ protected:
         readCalls = reinterpret_cast<int (*)()>(library.symbol("instrumentReadCalls"));
         openSessions = reinterpret_cast<int (*)()>(library.symbol("instrumentOpenSessions"));
         ASSERT_TRUE(readCalls && openSessions && link);
-        client.name(link.get(), "visa");
     }
     bool waitForReads(int count) const {
         const auto deadline = std::chrono::steady_clock::now() + patience;
@@ -40,7 +39,7 @@ protected:
     bool send(const std::string& text) { return sendBytes(*link, bytesOf(text)); }
     // The next answer the link delivers, or "" when none comes in time.
     std::string nextAnswer() {
-        if (!client.waitFor(" rx ", ++answers)) return "";
+        if (!client.waitFor("rx ", ++answers)) return "";
         const std::vector<Bytes> received = client.received();
         return received.empty() ? "" : std::string(received.back().begin(), received.back().end());
     }
@@ -65,11 +64,11 @@ TEST_F(VisaLink, ParametersThatDoNotFitOpenNothing) {
 // not close keeps the link open until a close succeeds.
 TEST_F(VisaLink, OpensClosesAndOpensAgain) {
     EXPECT_FALSE(link->close()) << "not open";
-    const std::string name = "visa status visa " + resource;
+    const std::string name = "status visa " + resource;
     for (const std::string& previous : {std::string("unknown"), "visa " + resource}) {
         ASSERT_TRUE(open());
         EXPECT_FALSE(open()) << "already open";
-        EXPECT_EQ(client.lines(), (Lines{"online", "visa status " + previous + " online", name + " online"}));
+        EXPECT_EQ(client.lines(), (Lines{"online", "status " + previous + " online", name + " online"}));
         EXPECT_EQ(openSessions(), 2);
         EXPECT_TRUE(link->close());
         EXPECT_EQ(client.lines(), (Lines{"offline", name + " offline"}));
@@ -117,17 +116,13 @@ TEST_F(VisaLink, TenReadAttemptsPerQuery) {
 // what was written even when a write fails part way.
 TEST_F(VisaLink, WritesReportWhatTheInstrumentTook) {
     struct Case { const char* setUp; bool sent; const char* reported; };
-    const Case cases[] = {
-        {"TEST:CHUNK 2", true, "*IDN?"},
-        {"TEST:WRITELIMIT 0", false, ""},
-        {"TEST:WRITELIMIT 2", false, "*I"},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"TEST:CHUNK 2", true, "*IDN?"}, Case{"TEST:WRITELIMIT 0", false, ""},
+                          Case{"TEST:WRITELIMIT 2", false, "*I"}}) {
         SCOPED_TRACE(c.setUp);
         ASSERT_TRUE(open()); // a new session, with the instrument's defaults
         EXPECT_TRUE(send(c.setUp));
         EXPECT_EQ(send("*IDN?"), c.sent);
-        EXPECT_EQ(client.count("visa tx \"" + std::string(c.reported) + "\""), 1);
+        EXPECT_EQ(client.count("tx \"" + std::string(c.reported) + "\""), 1);
         EXPECT_TRUE(c.sent || send("MEAS:VOLT?")); // a failed query: the next is read
         EXPECT_EQ(nextAnswer(), c.sent ? identity : voltage);
         EXPECT_EQ(readCalls(), 1) << "a failed query starts no read";
