@@ -1,6 +1,5 @@
 // A client that writes down every callback as one line of text, and helpers
-// for the bytes that links frame and encrypt. The link that the tests drive
-// by hand is the shared ScriptedLink.
+// for the bytes that links frame and encrypt.
 #pragma once
 
 #include "../support/ScriptedLink.h"
@@ -16,11 +15,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <cstdint>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -41,15 +38,12 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// A 4-byte big-endian length, then the payload: a packet frame, or an
-// encrypted block when the payload is ciphertext.
-inline Bytes withLength(std::uint32_t length, const Bytes& payload) {
-    Bytes out(4 + payload.size());
-    storeBigEndian32(out.data(), length);
-    std::copy(payload.begin(), payload.end(), out.begin() + 4);
-    return out;
+// A 4-byte big-endian length (the payload's unless given), then the payload.
+inline Bytes withLength(const Bytes& payload, std::int64_t length = -1) {
+    Bytes out(4);
+    storeBigEndian32(out.data(), static_cast<std::uint32_t>(length < 0 ? payload.size() : length));
+    return concat({out, payload});
 }
-inline Bytes withLength(const Bytes& payload) { return withLength(static_cast<std::uint32_t>(payload.size()), payload); }
 
 // Printable bytes as "text", anything else as hex digits.
 inline std::string show(const std::uint8_t* data, std::uint32_t length) {
@@ -63,8 +57,7 @@ inline std::string show(const std::uint8_t* data, std::uint32_t length) {
 
 inline constexpr std::chrono::seconds patience{10};
 
-// A stop signal that sets itself `patience` after it was made, so that a
-// wait of the test's own cannot outlast the test.
+// A stop signal that sets itself `patience` after it was made.
 class GiveUp {
 public:
     GiveUp() : watchdog_([this] {
@@ -84,43 +77,32 @@ private:
     platform::JoinableThread watchdog_; // last: it uses the signals above
 };
 
-// Writes down every callback as one line: "<name> rx|tx <data>", "<name>
-// event <code>", "<name> status <text>", or a bare "online"/"offline".
+// Writes down every callback as one line: "rx|tx <data>", "event <code>",
+// "status <text>", "online" or "offline".
 class RecordingClient : public ISerialClient {
 public:
-    void name(ISerial* link, std::string text) { names_[link] = std::move(text); }
-
-    void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        const Bytes payload(data, data + length);
-        record(nameOf(link) + " rx " + show(data, length), &payload);
+    void onDataReceived(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        record("rx " + show(data, length), Bytes(data, data + length));
     }
-    void onDataTransmitted(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
-        record(nameOf(link) + " tx " + show(data, length));
+    void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
+        record("tx " + show(data, length));
     }
     void onOnline() override { record("online"); }
     void onOffline() override { record("offline"); }
-    void onCommEvent(ISerial* link, CommEvent event) override {
-        record(nameOf(link) + " event " + std::to_string(static_cast<std::uint32_t>(event)));
-    }
+    void onCommEvent(ISerial*, CommEvent event) override { record("event " + std::to_string(static_cast<int>(event))); }
     // Reads the status inside the callback, as testers do: this would
     // deadlock if the link held its status lock across the call.
-    void onStatusChanged(ISerial* link) override { record(nameOf(link) + " status " + link->getStatus()); }
+    void onStatusChanged(ISerial* link) override { record("status " + link->getStatus()); }
 
-    // The lines since the last take; takes them.
-    Lines lines() {
+    Lines lines() { // since the last take, and takes them
         const std::lock_guard lock(mutex_);
         received_.clear();
         return Lines(all_.begin() + static_cast<std::ptrdiff_t>(std::exchange(taken_, all_.size())), all_.end());
     }
-    // Only the received payloads since the last take; takes them.
-    std::vector<Bytes> received() {
+    std::vector<Bytes> received() { // the payloads since the last take, and takes them
         const std::lock_guard lock(mutex_);
         taken_ = all_.size();
         return std::exchange(received_, {});
-    }
-    Lines all() { // every line since the start
-        const std::lock_guard lock(mutex_);
-        return all_;
     }
     int count(const std::string& part) {
         const std::lock_guard lock(mutex_);
@@ -128,29 +110,26 @@ public:
     }
     // Waits until `count` lines since the start hold `part`.
     bool waitFor(const std::string& part, int count = 1, std::chrono::milliseconds limit = patience) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return occurrences(part) >= count; });
+        return waitUntil([&] { return occurrences(part) >= count; }, limit);
     }
-    // Waits until `condition` holds, tested after each callback. The
-    // condition must not call back into this client.
+    // Waits until the bytes received since the start hold `text`.
+    bool waitForReceived(std::string_view text, std::chrono::milliseconds limit = patience) {
+        return waitUntil([&] { return receivedText_.find(text) != std::string::npos; }, limit);
+    }
+    // Tested after each callback; must not call back into this client.
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = patience) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, limit, condition);
     }
-    // Waits until the bytes received since the start hold `text`.
-    bool waitForReceived(std::string_view text, std::chrono::milliseconds limit = patience) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return receivedText_.find(text) != std::string::npos; });
-    }
 
 private:
-    void record(std::string line, const Bytes* payload = nullptr) {
+    void record(std::string line, std::optional<Bytes> payload = {}) {
         {
             const std::lock_guard lock(mutex_);
             all_.push_back(std::move(line));
             if (payload) {
                 receivedText_.append(payload->begin(), payload->end());
-                received_.push_back(*payload);
+                received_.push_back(std::move(*payload));
             }
         }
         changed_.notify_all();
@@ -159,11 +138,6 @@ private:
         return static_cast<int>(std::count_if(all_.begin(), all_.end(),
                                               [&](const std::string& line) { return line.find(part) != std::string::npos; }));
     }
-    std::string nameOf(ISerial* link) const {
-        const auto found = names_.find(link);
-        return found == names_.end() ? "?" : found->second;
-    }
-    std::map<ISerial*, std::string> names_; // set before the links start
     std::mutex mutex_;
     std::condition_variable changed_;
     Lines all_;
@@ -173,8 +147,7 @@ private:
 };
 
 inline void setKey(ISerial& link, std::string_view passPhrase) {
-    link.setEncryptionKey(reinterpret_cast<const std::uint8_t*>(passPhrase.data()),
-                          static_cast<std::uint32_t>(passPhrase.size()));
+    link.setEncryptionKey(reinterpret_cast<const std::uint8_t*>(passPhrase.data()), static_cast<std::uint32_t>(passPhrase.size()));
 }
 
 // Opens the link with these values as the action's parameters.
@@ -189,8 +162,7 @@ inline bool sendBytes(ISerial& link, const Bytes& data) {
 }
 
 inline Encrypt encryptorFor(std::string_view passPhrase) {
-    return Encrypt(reinterpret_cast<const std::uint8_t*>(passPhrase.data()),
-                   static_cast<std::uint32_t>(passPhrase.size()));
+    return Encrypt(reinterpret_cast<const std::uint8_t*>(passPhrase.data()), static_cast<std::uint32_t>(passPhrase.size()));
 }
 
 // An encrypted block as a link with this pass phrase sends it; empty on failure.

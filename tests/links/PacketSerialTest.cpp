@@ -16,9 +16,7 @@ protected:
               auto link = std::make_unique<ScriptedLink>(innerClient);
               inner = link.get();
               return link;
-          }) {
-        client.name(&packet, "packet");
-    }
+          }) {}
 
     // The payloads delivered for the stream fed in chunks of `size` bytes.
     std::vector<Bytes> deliveries(const Bytes& stream, std::size_t size) {
@@ -62,15 +60,22 @@ TEST_F(PacketSerialTest, LengthLimit) {
     EXPECT_EQ(deliveries(withLength(bytesOf("kept")), 100), std::vector<Bytes>{bytesOf("kept")});
 }
 
+// An encrypted message travels in one frame, whole however the stream is cut.
 TEST_F(PacketSerialTest, SendingAndReopening) {
     EXPECT_TRUE(sendBytes(packet, bytesOf("abc")));
     EXPECT_TRUE(sendBytes(packet, {}));
-    EXPECT_EQ(inner->written, (std::vector<Bytes>{fromHex("00000003616263"), fromHex("00000000")}));
+    setKey(packet, "secret");
+    EXPECT_TRUE(sendBytes(packet, bytesOf("hello world")));
+    const Bytes wire = fromHex("0000000f" "0000000b" "fe7994b3d45fd8e90f79db");
+    EXPECT_EQ(inner->written, (std::vector<Bytes>{fromHex("00000003616263"), fromHex("00000000"), wire}));
+    EXPECT_EQ(client.lines().back(), "tx 0000000bfe7994b3d45fd8e90f79db");
+    EXPECT_EQ(deliveries(concat({wire, wire}), 3), (std::vector<Bytes>{bytesOf("hello world"), bytesOf("hello world")}));
+    EXPECT_TRUE(deliveries(fromHex("00000000"), 4).empty()); // an empty frame holds no block
     inner->acceptWrites = false;
     EXPECT_FALSE(sendBytes(packet, bytesOf("abc")));
     inner->feed(fromHex("000000"));
     ASSERT_TRUE(packet.open(0, nullptr)); // starts reassembly afresh
-    EXPECT_EQ(deliveries(withLength(bytesOf("fresh")), 100), std::vector<Bytes>{bytesOf("fresh")});
+    EXPECT_EQ(deliveries(withLength(encryptedBlock("secret", bytesOf("fresh"))), 100), std::vector<Bytes>{bytesOf("fresh")});
 }
 
 TEST_F(PacketSerialTest, PassesOnStatusOnlineAndEvents) {
@@ -81,22 +86,10 @@ TEST_F(PacketSerialTest, PassesOnStatusOnlineAndEvents) {
     inner->setStatus("a offline b");
     inner->setStatus("a online b offline");
     inner->setOnline(false);
-    EXPECT_EQ(client.lines(),
-              (Lines{"packet status rs232 com3,9600,None offline", "online", "packet status rs232 com3,9600,None online",
-                     "packet status rs232 com3,9600,None online", "packet event 4", "packet status a offline b online",
-                     "packet status a online", "offline", "packet status a offline", "packet status a offline"}));
-}
-
-TEST_F(PacketSerialTest, EncryptedMessagesTravelInOneFrame) {
-    setKey(packet, "secret");
-    EXPECT_TRUE(sendBytes(packet, bytesOf("hello world")));
-    const Bytes wire = fromHex("0000000f" "0000000b" "fe7994b3d45fd8e90f79db");
-    EXPECT_EQ(inner->written, std::vector<Bytes>{wire});
-    EXPECT_EQ(client.lines(), Lines{"packet tx 0000000bfe7994b3d45fd8e90f79db"});
-    // Whole however the stream is cut, since frames are reassembled first.
-    EXPECT_EQ(deliveries(concat({wire, wire}), 3), (std::vector<Bytes>{bytesOf("hello world"), bytesOf("hello world")}));
-    // An empty frame holds no block: nothing is delivered.
-    EXPECT_TRUE(deliveries(fromHex("00000000"), 4).empty());
+    const std::string rs232 = "status rs232 com3,9600,None";
+    EXPECT_EQ(client.lines(), (Lines{rs232 + " offline", "online", rs232 + " online", rs232 + " online", "event 4",
+                                     "status a offline b online", "status a online", "offline",
+                                     "status a offline", "status a offline"}));
 }
 
 // The payload is reported as its frame leaves, however the inner link cuts it.
@@ -109,32 +102,27 @@ TEST_F(PacketSerialTest, PayloadReportedWhenTheFrameLeavesInPieces) {
         from = cut;
     }
     EXPECT_EQ(client.lines(),
-              (Lines{"packet tx \"A\"", "packet tx \"B\"", "packet tx \"C\"", "packet tx \"\"", "packet tx \"DE\""}));
+              (Lines{"tx \"A\"", "tx \"B\"", "tx \"C\"", "tx \"\"", "tx \"DE\""}));
     // A frame cut short by a lost connection: the next connection starts afresh.
     packet.onDataTransmitted(inner, stream.data(), 5);
     inner->setOnline(true);
     packet.onDataTransmitted(inner, stream.data() + 11, 6);
     Lines sent = client.lines();
-    std::erase_if(sent, [](const std::string& line) { return line.find(" tx ") == std::string::npos; });
-    EXPECT_EQ(sent, (Lines{"packet tx \"A\"", "packet tx \"DE\""}));
+    std::erase_if(sent, [](const std::string& line) { return !line.starts_with("tx "); });
+    EXPECT_EQ(sent, (Lines{"tx \"A\"", "tx \"DE\""}));
 }
 
-// A client that answers the first message with a larger one from inside the
-// callback, then reads the data it was given: over a link that answers on the
-// sending thread, the answer is reassembled while the first message is still
-// being read.
-class AnsweringClient : public RecordingClient {
-public:
+// Answers the first message with a larger one from inside the callback, then
+// reads the data it was given: over a link that answers on the sending
+// thread, the answer is reassembled while the first message is still read.
+struct AnsweringClient : RecordingClient {
     void onDataReceived(ISerial* link, const std::uint8_t* data, std::uint32_t length) override {
         if (received.empty() && link) {
             received.emplace_back(); // marks the answer as sent before it comes back
             EXPECT_TRUE(sendBytes(*link, answer));
             received.front().assign(data, data + length);
-        } else {
-            received.emplace_back(data, data + length);
-        }
+        } else received.emplace_back(data, data + length);
     }
-
     Bytes answer = filled(5000, 9);
     std::vector<Bytes> received;
 };

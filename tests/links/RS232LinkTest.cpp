@@ -1,7 +1,6 @@
 // The RS-232 link's own logic over a scripted port: the open parameters and
 // the name, the order of line events and the reads that follow RXCHAR only,
-// configuration failures, and a device that fails every call.
-// Packet framing over it is the wrapper's own (PacketSerialTest).
+// and a device that fails every call.
 #include "links/RS232.h"
 
 #include "../support/ScriptedSerialPort.h"
@@ -11,18 +10,19 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 namespace Ev = platform::LineEvent;
+using Calls = std::vector<std::string>;
 
 struct ScriptedRs232 {
     std::shared_ptr<PortScript> script = std::make_shared<PortScript>();
     RecordingClient client;
     RS232 link{&client, std::make_unique<ScriptedSerialPort>(script)};
 
-    ScriptedRs232() { client.name(&link, "rs"); }
     bool open(const std::vector<Value>& parameters) { return openWith(link, parameters); }
     // Opens port 3 at 9600 and forgets what that reported and called.
     void opened() {
@@ -34,48 +34,29 @@ struct ScriptedRs232 {
 
 } // namespace
 
-TEST(RS232Link, FlowControlTextAndRow) {
-    struct Row {
-        Value third;
-        std::string name;
-        platform::FlowControl flowControl;
+TEST(RS232Link, OpenParametersGiveTheNameAndFlowControl) {
+    using platform::FlowControl;
+    const std::tuple<Value, std::string, FlowControl> rows[] = {
+        {"cts", "cts", FlowControl::Cts},
+        {"Cts+Dtr", "Cts+Dtr", FlowControl::CtsDtr},
+        {"CTS+DSR", "None", FlowControl::None},
+        {Value::raw(VT_BSTR), "None", FlowControl::None}, // a null string
+        {7, "None", FlowControl::None},
     };
-    const Row rows[] = {
-        {"cts", "cts", platform::FlowControl::Cts},
-        {"Cts+Dtr", "Cts+Dtr", platform::FlowControl::CtsDtr},
-        {"CTS+DSR", "None", platform::FlowControl::None},
-        {Value::raw(VT_BSTR), "None", platform::FlowControl::None}, // a null string
-        {7, "None", platform::FlowControl::None},
-    };
-    for (const Row& row : rows) {
+    for (const auto& [third, name, flowControl] : rows) {
         ScriptedRs232 rs;
-        ASSERT_TRUE(rs.open({1, 115200, row.third, "ignored"})) << row.name;
-        EXPECT_EQ(rs.link.getStatus(), "rs232 com1,115200," + row.name + " online");
-        EXPECT_EQ(rs.script->takeCalls().at(0), "open 1 115200 flow " + std::to_string(static_cast<int>(row.flowControl)));
+        ASSERT_TRUE(rs.open({1, 115200, third, "ignored"})) << name;
+        EXPECT_EQ(rs.link.getStatus(), "rs232 com1,115200," + name + " online");
+        EXPECT_EQ(rs.script->takeCalls().at(0), "open 1 115200 flow " + std::to_string(static_cast<int>(flowControl)));
     }
-}
-
-TEST(RS232Link, ParametersOfTheWrongShapeChangeNothing) {
+    // Parameters of the wrong shape change nothing and call nothing.
     ScriptedRs232 rs;
-    for (const std::vector<Value>& parameters :
-         {std::vector<Value>{3}, {3, Value::raw(VT_I2)}, {3, 9600.0}, {"3", 9600}, {}}) {
+    for (const std::vector<Value>& parameters : {std::vector<Value>{3}, {3, Value::raw(VT_I2)}, {3, 9600.0}, {"3", 9600}, {}})
         EXPECT_FALSE(rs.open(parameters));
-    }
     EXPECT_TRUE(rs.link.close()); // closed already: true, and no report
     EXPECT_TRUE(rs.client.lines().empty());
     EXPECT_EQ(rs.link.getStatus(), "unknown offline");
     EXPECT_TRUE(rs.script->takeCalls().empty());
-}
-
-TEST(RS232Link, PortThatCannotBeConfiguredLeavesTheLinkClosed) {
-    ScriptedRs232 rs;
-    rs.script->opens = false;
-    EXPECT_FALSE(rs.open({4, 9600}));
-    EXPECT_FALSE(rs.link.isOpen());
-    EXPECT_FALSE(sendBytes(rs.link, bytesOf("x")));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs status rs232 com4,9600,None offline"}));
-    rs.script->opens = true;
-    EXPECT_TRUE(rs.open({4, 9600}));
 }
 
 TEST(RS232Link, LineEventsInFixedOrderWithTheReadAfterRxChar) {
@@ -85,37 +66,33 @@ TEST(RS232Link, LineEventsInFixedOrderWithTheReadAfterRxChar) {
     rs.script->arrive(Ev::Cts, "early");
     rs.script->arrive(Ev::Cts | Ev::RxChar, "abc");
     ASSERT_TRUE(rs.client.waitFor("rx"));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs event 1", "rs event 1", "rs event 6", "rs rx \"earlyabc\""}));
-    EXPECT_EQ(rs.script->takeCalls(), (std::vector<std::string>{"read"}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"event 1", "event 1", "event 6", "rx \"earlyabc\""}));
+    EXPECT_EQ(rs.script->takeCalls(), Calls{"read"});
 
     rs.script->arrive(Ev::All);
     ASSERT_TRUE(rs.client.waitFor("event 6", 2));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs event 0", "rs event 1", "rs event 2", "rs event 3", "rs event 4", "rs event 5",
-                                        "rs event 7", "rs event 8", "rs event 6"}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"event 0", "event 1", "event 2", "event 3", "event 4", "event 5",
+                                        "event 7", "event 8", "event 6"}));
 }
 
+// Empty writes are not made; a failed write is dropped unreported; open on
+// an open link keeps the port but takes the name.
 TEST(RS232Link, WritesInOrderEmptyOnesNotAndOpenWhileOpen) {
     ScriptedRs232 rs;
     rs.opened();
+    rs.script->writes = false;
     EXPECT_TRUE(sendBytes(rs.link, {}));
-    EXPECT_TRUE(sendBytes(rs.link, bytesOf("one")));
-    EXPECT_TRUE(sendBytes(rs.link, bytesOf("two")));
-    ASSERT_TRUE(rs.client.waitFor("tx \"two\""));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs tx \"one\"", "rs tx \"two\""}));
-    EXPECT_EQ(rs.script->takeCalls(), (std::vector<std::string>{"write one", "write two"}));
-
-    rs.script->writes = false; // a failed write is dropped unreported
     EXPECT_TRUE(sendBytes(rs.link, bytesOf("lost")));
     ASSERT_TRUE(rs.script->waitForCall("write lost"));
     rs.script->writes = true;
-    EXPECT_TRUE(sendBytes(rs.link, bytesOf("next")));
-    ASSERT_TRUE(rs.client.waitFor("tx \"next\""));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs tx \"next\""}));
+    EXPECT_TRUE(sendBytes(rs.link, bytesOf("one")));
+    EXPECT_TRUE(sendBytes(rs.link, bytesOf("two")));
+    ASSERT_TRUE(rs.client.waitFor("tx \"two\""));
+    EXPECT_EQ(rs.client.lines(), (Lines{"tx \"one\"", "tx \"two\""}));
+    EXPECT_EQ(rs.script->takeCalls(), (Calls{"write lost", "write one", "write two"}));
 
-    // Open on an open link keeps the port but takes the name.
-    rs.script->takeCalls();
     EXPECT_FALSE(rs.open({5, 19200, "CTS"}));
-    EXPECT_EQ(rs.client.lines(), (Lines{"rs status rs232 com5,19200,CTS online"}));
+    EXPECT_EQ(rs.client.lines(), (Lines{"status rs232 com5,19200,CTS online"}));
     EXPECT_TRUE(rs.script->takeCalls().empty());
 }
 

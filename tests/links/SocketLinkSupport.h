@@ -1,5 +1,5 @@
-// For the socket links: peers on 127.0.0.1 made with the sockets seam, each waiting at most
-// `patience` and then failing the test rather than hanging.
+// For the socket links: peers on 127.0.0.1 made with the sockets seam, each
+// waiting at most `patience`.
 #pragma once
 
 #include "LinkTestSupport.h"
@@ -20,13 +20,9 @@ inline std::uint16_t freePort() {
     return probe.localPort();
 }
 
-inline constexpr std::uint32_t loopbackAddress = 0x7F000001;
-
-// The far end of a connection, driven by the test. Its waits give up
-// `patience` after it was made.
+// The far end of a connection, driven by the test.
 class Peer {
 public:
-    // Listens on `port` of every interface.
     void listen(std::uint16_t port) {
         int error = 0;
         listener_ = platform::Socket::create(platform::Socket::Kind::Stream, error);
@@ -37,9 +33,9 @@ public:
     bool connect(std::uint16_t port) {
         int error = 0;
         connection_ = platform::Socket::create(platform::Socket::Kind::Stream, error);
-        return connection_.connect({loopbackAddress, port}, giveUp_.signal()).done();
+        return connection_.connect({0x7F000001, port}, giveUp_.signal()).done();
     }
-    // Receives until `length` bytes came, the link shut down, or patience ran out.
+    // Until `length` bytes came, the link shut down, or patience ran out.
     std::string receive(std::size_t length) {
         std::string text;
         std::uint8_t buffer[256];

@@ -18,85 +18,70 @@ const std::string resource = "GPIB0::22::INSTR";
 const std::string identity = "Varnel,Simulated Instrument,0,1.0\n";
 const std::string voltage = "+1.234500E+00\n";
 
-// The simulated instrument's own exports, reached through the same library:
-// the reads since an instrument was last opened, and the sessions open now.
-struct Instrument {
-    Instrument() {
+class VisaLink : public ::testing::Test {
+protected:
+    // The simulated instrument's own exports, reached through the same library:
+    // the reads since an instrument was last opened, and the sessions open now.
+    void SetUp() override {
         std::string error;
-        if (!library.openByName(platform::libraryFileNameHere({"visa64.dll", "libvisa.so"}), error))
-            ADD_FAILURE() << "the simulated VISA library is not on the library path: " << error;
+        ASSERT_TRUE(library.openByName(platform::libraryFileNameHere({"visa64.dll", "libvisa.so"}), error))
+            << "the simulated VISA library is not on the library path: " << error;
         readCalls = reinterpret_cast<int (*)()>(library.symbol("instrumentReadCalls"));
         openSessions = reinterpret_cast<int (*)()>(library.symbol("instrumentOpenSessions"));
+        ASSERT_TRUE(readCalls && openSessions && link);
     }
     bool waitForReads(int count) const {
         const auto deadline = std::chrono::steady_clock::now() + patience;
         while (readCalls() < count && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
         return readCalls() >= count;
     }
-    platform::SharedLibrary library;
-    int (*readCalls)() = nullptr;
-    int (*openSessions)() = nullptr;
-};
-
-class VisaLink : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(instrument.readCalls && instrument.openSessions);
-        ASSERT_TRUE(link);
-        client.name(link.get(), "visa");
-    }
-    bool open(const std::string& text = resource) {
-        const Value parameter(text);
-        return link->open(1, &parameter.get());
-    }
+    bool open() { return openWith(*link, {resource}); }
     bool send(const std::string& text) { return sendBytes(*link, bytesOf(text)); }
     // The next answer the link delivers, or "" when none comes in time.
     std::string nextAnswer() {
-        if (!client.waitFor(" rx ", ++answers)) return "";
+        if (!client.waitFor("rx ", ++answers)) return "";
         const std::vector<Bytes> received = client.received();
         return received.empty() ? "" : std::string(received.back().begin(), received.back().end());
     }
 
-    Instrument instrument;
+    platform::SharedLibrary library;
+    int (*readCalls)() = nullptr;
+    int (*openSessions)() = nullptr;
     RecordingClient client;
     std::unique_ptr<ISerial> link = SerialCreator::instance()->create(&client, "VISA");
     int answers = 0;
 };
 
 TEST_F(VisaLink, ParametersThatDoNotFitOpenNothing) {
-    for (const std::vector<Value>& shape : std::vector<std::vector<Value>>{{}, {Value(22)}, {Value(resource), Value(resource)}})
+    for (const std::vector<Value>& shape : std::vector<std::vector<Value>>{{}, {22}, {resource, resource}, {""}, {"GPIB0::22"}})
         EXPECT_FALSE(openWith(*link, shape)) << shape.size() << " parameters";
-    for (const char* unknown : {"", "GPIB0::22"}) EXPECT_FALSE(open(unknown)) << unknown;
     EXPECT_FALSE(link->isOpen());
-    EXPECT_EQ(instrument.openSessions(), 0) << "a failed open gives its sessions back";
+    EXPECT_EQ(openSessions(), 0) << "a failed open gives its sessions back";
     EXPECT_TRUE(client.lines().empty());
 }
 
-// An instrument that will not close keeps the link open until a close succeeds.
+// The first status change still shows the old name. An instrument that will
+// not close keeps the link open until a close succeeds.
 TEST_F(VisaLink, OpensClosesAndOpensAgain) {
     EXPECT_FALSE(link->close()) << "not open";
-    std::string previousName = "unknown";
-    for (int round = 0; round < 2; ++round) {
+    const std::string name = "status visa " + resource;
+    for (const std::string& previous : {std::string("unknown"), "visa " + resource}) {
         ASSERT_TRUE(open());
         EXPECT_FALSE(open()) << "already open";
-        // The first status change still shows the old name.
-        EXPECT_EQ(client.lines(), (Lines{"online", "visa status " + previousName + " online",
-                                         "visa status visa " + resource + " online"}));
-        EXPECT_EQ(instrument.openSessions(), 2);
-        if (round == 1) {
-            EXPECT_TRUE(send("TEST:CLOSEFAIL"));
-            client.lines();
-            EXPECT_FALSE(link->close());
-            EXPECT_TRUE(link->isOnline());
-            EXPECT_TRUE(client.lines().empty());
-        }
+        EXPECT_EQ(client.lines(), (Lines{"online", "status " + previous + " online", name + " online"}));
+        EXPECT_EQ(openSessions(), 2);
         EXPECT_TRUE(link->close());
-        EXPECT_FALSE(link->isOpen());
-        EXPECT_EQ(client.lines(), (Lines{"offline", "visa status visa " + resource + " offline"}));
-        EXPECT_EQ(instrument.openSessions(), 0);
+        EXPECT_EQ(client.lines(), (Lines{"offline", name + " offline"}));
+        EXPECT_EQ(openSessions(), 0);
         EXPECT_FALSE(send("*IDN?"));
-        previousName = "visa " + resource;
     }
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(send("TEST:CLOSEFAIL"));
+    client.lines();
+    EXPECT_FALSE(link->close());
+    EXPECT_TRUE(link->isOnline());
+    EXPECT_TRUE(client.lines().empty());
+    EXPECT_TRUE(link->close());
 }
 
 TEST_F(VisaLink, OnlyQueriesAreReadAndTheirAnswersEndInALineFeed) {
@@ -107,7 +92,7 @@ TEST_F(VisaLink, OnlyQueriesAreReadAndTheirAnswersEndInALineFeed) {
         EXPECT_TRUE(send(c.query));
         EXPECT_EQ(nextAnswer(), c.answer) << c.query;
     }
-    EXPECT_EQ(instrument.readCalls(), 3) << "one read per query, none for the command";
+    EXPECT_EQ(readCalls(), 3) << "one read per query, none for the command";
 }
 
 // Reads that fail are tried again, ten times in all; the answer is given
@@ -117,36 +102,30 @@ TEST_F(VisaLink, TenReadAttemptsPerQuery) {
     EXPECT_TRUE(send("TEST:TIMEOUTS 9"));
     EXPECT_TRUE(send("MEAS:VOLT?"));
     EXPECT_EQ(nextAnswer(), voltage) << "the tenth attempt reads it";
-    EXPECT_EQ(instrument.readCalls(), 10);
+    EXPECT_EQ(readCalls(), 10);
 
     EXPECT_TRUE(send("TEST:TIMEOUTS 10"));
     EXPECT_TRUE(send("MEAS:VOLT?"));
-    ASSERT_TRUE(instrument.waitForReads(20));
+    ASSERT_TRUE(waitForReads(20));
     EXPECT_TRUE(send("*IDN?"));
     EXPECT_EQ(nextAnswer(), identity) << "the voltage was given up";
-    EXPECT_EQ(instrument.readCalls(), 21);
+    EXPECT_EQ(readCalls(), 21);
 }
 
 // The link writes until the instrument has taken everything, and reports
 // what was written even when a write fails part way.
 TEST_F(VisaLink, WritesReportWhatTheInstrumentTook) {
     struct Case { const char* setUp; bool sent; const char* reported; };
-    const Case cases[] = {
-        {"TEST:CHUNK 2", true, "*IDN?"},
-        {"TEST:WRITELIMIT 0", false, ""},
-        {"TEST:WRITELIMIT 2", false, "*I"},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"TEST:CHUNK 2", true, "*IDN?"}, Case{"TEST:WRITELIMIT 0", false, ""},
+                          Case{"TEST:WRITELIMIT 2", false, "*I"}}) {
         SCOPED_TRACE(c.setUp);
         ASSERT_TRUE(open()); // a new session, with the instrument's defaults
         EXPECT_TRUE(send(c.setUp));
         EXPECT_EQ(send("*IDN?"), c.sent);
-        EXPECT_EQ(client.count("visa tx \"" + std::string(c.reported) + "\""), 1);
-        if (!c.sent) {
-            EXPECT_TRUE(send("MEAS:VOLT?"));
-        }
+        EXPECT_EQ(client.count("tx \"" + std::string(c.reported) + "\""), 1);
+        EXPECT_TRUE(c.sent || send("MEAS:VOLT?")); // a failed query: the next is read
         EXPECT_EQ(nextAnswer(), c.sent ? identity : voltage);
-        EXPECT_EQ(instrument.readCalls(), 1) << "a failed query starts no read";
+        EXPECT_EQ(readCalls(), 1) << "a failed query starts no read";
         EXPECT_TRUE(link->close());
     }
 }
@@ -157,10 +136,10 @@ TEST_F(VisaLink, DestroyingEndsAReadSequenceAndClosesTheSessions) {
     ASSERT_TRUE(open());
     EXPECT_TRUE(send("TEST:READDELAY 100"));
     EXPECT_TRUE(send("SYST:NONE?"));
-    ASSERT_TRUE(instrument.waitForReads(1));
+    ASSERT_TRUE(waitForReads(1));
     link.reset();
-    EXPECT_LT(instrument.readCalls(), 10);
-    EXPECT_EQ(instrument.openSessions(), 0);
+    EXPECT_LT(readCalls(), 10);
+    EXPECT_EQ(openSessions(), 0);
 }
 
 } // namespace

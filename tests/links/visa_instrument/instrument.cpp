@@ -1,10 +1,9 @@
 // A VISA library of our own that simulates one kind of instrument, so that
 // the VISA link is tested through the same loading and calls as with a real
-// library. Any resource string ending in "::INSTR" names an instrument.
-//
-// It answers "*IDN?" and "MEAS:VOLT?"; other queries get no answer, so
-// reading after them times out. Each new query replaces an answer not yet
-// read. Commands that steer the simulation:
+// library. Any resource string ending in "::INSTR" names an instrument. It
+// answers "*IDN?" and "MEAS:VOLT?"; other queries get no answer, so reading
+// after them times out, and each new query replaces an answer not yet read.
+// Commands that steer the simulation:
 //   TEST:TIMEOUTS n    the next n reads time out, whatever is waiting
 //   TEST:CHUNK n       each write call takes at most n bytes
 //   TEST:WRITELIMIT n  n more bytes are taken, then one write call fails
@@ -38,11 +37,9 @@ constexpr Status errorTimeout = static_cast<Status>(0xBFFF0015u);
 constexpr Status errorIo = static_cast<Status>(0xBFFF003Eu);
 
 struct Instrument {
-    std::string input;                  // the message being written, until its last byte comes
-    std::optional<std::string> answer;  // waiting to be read
-    int timeoutsToCome = 0;
-    std::uint32_t failedReadDelay = 0; // milliseconds
-    std::uint32_t chunk = UINT32_MAX;
+    std::string input;                 // the message being written, until its last byte comes
+    std::optional<std::string> answer; // waiting to be read
+    std::uint32_t timeoutsToCome = 0, failedReadDelay = 0, chunk = UINT32_MAX;
     std::optional<std::uint32_t> writeLimit;
     bool closeFails = false;
 };
@@ -53,12 +50,6 @@ std::set<Session> resourceManagers;
 std::map<Session, Instrument> instruments;
 int readCalls = 0;
 
-// The number after a command's name, as in "TEST:CHUNK 2".
-std::optional<std::uint32_t> argumentOf(std::string_view message, std::string_view command) {
-    if (!message.starts_with(command) || message.size() <= command.size()) return std::nullopt;
-    return static_cast<std::uint32_t>(std::strtoul(std::string(message.substr(command.size())).c_str(), nullptr, 10));
-}
-
 void handle(Instrument& instrument, std::string_view message) {
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.remove_suffix(1);
@@ -66,11 +57,15 @@ void handle(Instrument& instrument, std::string_view message) {
     if (message == "*IDN?") instrument.answer = "Varnel,Simulated Instrument,0,1.0";
     else if (message == "MEAS:VOLT?") instrument.answer = "+1.234500E+00";
     else if (message == "TEST:CLOSEFAIL") instrument.closeFails = true;
-    else if (const auto timeouts = argumentOf(message, "TEST:TIMEOUTS "))
-        instrument.timeoutsToCome = static_cast<int>(*timeouts);
-    else if (const auto chunk = argumentOf(message, "TEST:CHUNK ")) instrument.chunk = std::max<std::uint32_t>(*chunk, 1);
-    else if (const auto limit = argumentOf(message, "TEST:WRITELIMIT ")) instrument.writeLimit = *limit;
-    else if (const auto delay = argumentOf(message, "TEST:READDELAY ")) instrument.failedReadDelay = *delay;
+    const std::pair<std::string_view, std::uint32_t*> settings[] = {{"TEST:TIMEOUTS ", &instrument.timeoutsToCome},
+                                                                    {"TEST:CHUNK ", &instrument.chunk},
+                                                                    {"TEST:READDELAY ", &instrument.failedReadDelay}};
+    const auto number = [&](std::string_view command) {
+        return static_cast<std::uint32_t>(std::strtoul(std::string(message.substr(command.size())).c_str(), nullptr, 10));
+    };
+    for (const auto& [command, value] : settings)
+        if (message.starts_with(command)) *value = number(command);
+    if (message.starts_with("TEST:WRITELIMIT ")) instrument.writeLimit = number("TEST:WRITELIMIT ");
 }
 
 Instrument* instrumentOf(Session session) {
@@ -84,8 +79,7 @@ extern "C" {
 
 Status viOpenDefaultRM(Session* resourceManager) {
     const std::lock_guard guard(lock);
-    *resourceManager = ++lastSession;
-    resourceManagers.insert(*resourceManager);
+    resourceManagers.insert(*resourceManager = ++lastSession);
     return success;
 }
 
@@ -93,8 +87,7 @@ Status viOpen(Session resourceManager, const char* resource, std::uint32_t, std:
     const std::lock_guard guard(lock);
     if (!resourceManagers.count(resourceManager)) return errorInvalidObject;
     if (!resource || !std::string_view(resource).ends_with("::INSTR")) return errorResourceNotFound;
-    *session = ++lastSession;
-    instruments[*session] = Instrument{};
+    instruments[*session = ++lastSession] = Instrument{};
     readCalls = 0;
     return success;
 }
@@ -119,13 +112,9 @@ Status viWrite(Session session, const std::uint8_t* data, std::uint32_t count, s
         instrument->input.clear();
         return errorIo;
     }
-    std::uint32_t taken = std::min(count, instrument->chunk);
-    if (instrument->writeLimit) {
-        taken = std::min(taken, *instrument->writeLimit);
-        *instrument->writeLimit -= taken;
-    }
-    instrument->input.append(data, data + taken);
-    *written = taken;
+    const std::uint32_t taken = std::min({count, std::max(instrument->chunk, 1u), instrument->writeLimit.value_or(count)});
+    if (instrument->writeLimit) *instrument->writeLimit -= taken;
+    instrument->input.append(data, data + (*written = taken));
     // The message ends with the last byte of a call that took all it was given.
     if (taken == count) handle(*instrument, std::exchange(instrument->input, {}));
     return success;
