@@ -5,9 +5,6 @@
 #include <stdexcept>
 
 struct TestChannel::Ends {
-    Ends() = default;
-    Ends(const Ends&) = delete;
-    Ends& operator=(const Ends&) = delete;
     ~Ends() {
         for (const int end : pipe)
             if (end >= 0) close(end);

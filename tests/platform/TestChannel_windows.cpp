@@ -7,9 +7,6 @@
 // The wait treats every handle alike (the links' tests wait on real socket
 // events), so a manual-reset event stands for the receiving end.
 struct TestChannel::Ends {
-    Ends() = default;
-    Ends(const Ends&) = delete;
-    Ends& operator=(const Ends&) = delete;
     ~Ends() {
         if (event) CloseHandle(event);
     }

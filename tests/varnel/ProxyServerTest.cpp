@@ -1,7 +1,6 @@
-// `varnel serve`'s server over a real packet-framed TCP link on 127.0.0.1:
-// a test client sends the tester's messages, raw or broken ones included,
-// and reads the length-prefixed answers; a scripted service stands in for
-// the script runner.
+// `varnel serve`'s server over a real packet-framed TCP link on 127.0.0.1,
+// sent the tester's messages, raw or broken ones included; a scripted
+// service stands in for the script runner.
 #include "varnel/ProxyServer.h"
 
 #include "links/BigEndian.h"
@@ -22,26 +21,17 @@ class ScriptedService final : public ScriptService {
 public:
     // Every script hangs until aborted.
     std::string runScript(const std::string&, const LogSink&) override {
-        std::unique_lock lock(mutex_);
-        aborted_.wait_for(lock, patience, [this] { return abortRequested_; });
+        abortRequested_.waitFor(patience);
         return "aborted";
     }
-    void abortScript() override {
-        {
-            const std::lock_guard lock(mutex_);
-            abortRequested_ = true;
-        }
-        aborted_.notify_all();
-    }
+    void abortScript() override { abortRequested_.signal(); }
     std::string variable(const std::string& name) override { return "[\"" + name + "\", 1]"; }
     void forget() override { ++forgets; }
 
     std::atomic<int> forgets{0};
 
 private:
-    std::mutex mutex_;
-    std::condition_variable aborted_;
-    bool abortRequested_ = false;
+    platform::StopSignal abortRequested_;
 };
 
 // The tester's side: sends one message per frame and reads each frame's
@@ -110,8 +100,7 @@ protected:
 
     const std::uint16_t port = freePort();
     ScriptedService service;
-    std::vector<std::string> said;
-    ProxyServer server{service, [this](const std::string& text) { said.push_back(text); }};
+    ProxyServer server{service, [](const std::string&) {}};
     platform::StopSignal stop;
     std::thread serving;
 };
@@ -123,8 +112,6 @@ TEST_F(Served, AnswersEachMessageOfTheTester) {
     EXPECT_EQ(client.next(), "OK");
     client.send(std::string("hello\0hidden", 12)); // a NUL ends a message
     EXPECT_EQ(client.next(), "log:6unknown message 'hello' (connect, script:, variable:, abort, disconnect)");
-    // (Scripts with their log lines and results, and variables: examples/proxy.varnel.)
-
     // An aborted script sends no result word: the next answer is the
     // variable's, not a late "aborted".
     client.send("script:hang");
