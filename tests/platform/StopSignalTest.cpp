@@ -1,5 +1,4 @@
-// The stop signal, the ready-or-stopped wait against a real descriptor, and
-// the joinable thread the waits run on.
+// The stop signal, the ready-or-stopped wait on a real descriptor, the joinable thread.
 #include "TestChannel.h"
 
 #include "platform/stop_signal.h"

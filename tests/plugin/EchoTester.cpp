@@ -1,8 +1,6 @@
 // The test plug-in: 0 the echo tester; 1 a slot with no tester, as the
-// plug-in has for a tester not built yet. The echo tester's actions hand
-// back what they were given, set a chosen result state, log, wait for an
-// abort, call the host's value parser, raise the interrupt signal in the
-// host just before an action starts, and log from its own destructor.
+// plug-in has for a tester not built yet. The echo tester's actions serve
+// the host's tests, one host behaviour each.
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
 #include "platform/text.h"

@@ -25,9 +25,8 @@ private:
     long& seen_;
 };
 
-// The host's log sink. On the echo tester's "farewell", which its destructor
-// logs, it asks the plug-in whether it could be unloaded, as a host asking
-// from another thread at that moment would be answered.
+// The host's log sink. On "farewell", which the echo tester's destructor logs,
+// it asks whether the plug-in could be unloaded, as another thread might.
 class UnloadProbe final : public UntypedDispatch<ITesterHost, IID_ITesterHost> {
 public:
     explicit UnloadProbe(const PluginModule& plugin) : plugin_(plugin) {}

@@ -17,9 +17,8 @@ class RegisteredQuillonLibrary {
 public:
     RegisteredQuillonLibrary(const char* file, WORD majorVersion) : majorVersion_(majorVersion) {
         const std::wstring path(file, file + std::strlen(file));
-        ITypeLib* library = nullptr;
-        result = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library);
-        if (library) library->Release();
+        ComPtr<ITypeLib> library;
+        result = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.put());
     }
     ~RegisteredQuillonLibrary() {
         if (SUCCEEDED(result)) UnRegisterTypeLib(LIBID_QuillonLib, majorVersion_, 0, LOCALE_NEUTRAL, SYS_WIN64);
@@ -80,11 +79,10 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
         VariantClear(&result);
     }
 
-    IDispatch* own = nullptr;
-    ASSERT_EQ(creator->QueryInterface(IID_IVarnelCreator, reinterpret_cast<void**>(&own)), S_OK);
+    const auto own = ComPtr<IDispatch>::query(creator.get(), IID_IVarnelCreator);
+    ASSERT_TRUE(own);
     ASSERT_EQ(plugin.entry("DllRegisterServer")(), S_OK);
-    EXPECT_TRUE(IsEqualGUID(typeGuid(own), IID_IVarnelCreator));
-    own->Release();
+    EXPECT_TRUE(IsEqualGUID(typeGuid(own.get()), IID_IVarnelCreator));
     EXPECT_EQ(plugin.entry("DllUnregisterServer")(), S_OK);
 }
 

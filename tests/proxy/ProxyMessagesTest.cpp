@@ -22,7 +22,6 @@ Texts split(const std::string& chunk) {
 } // namespace
 
 TEST(ProxyMessages, CutsEachChunkOnItsOwn) {
-    const std::string split1 = unit("passed").substr(0, 7); // a unit whose second half comes in the next chunk
     const std::pair<std::string, Texts> cases[] = {
         {unit("OK") + unit("log:3"), {"OK", "log:3"}},
         {std::string(4, '\0'), {}},
@@ -30,7 +29,7 @@ TEST(ProxyMessages, CutsEachChunkOnItsOwn) {
         {unit("passed", 10), {"passed"}},          // the length runs past the chunk
         {unit("OK") + std::string("\0\0\0", 3), {"OK"}}, // a short tail is dropped
         {unit("OK") + unit("", 0).substr(0, 4), {"OK"}}, // so is a lone length field
-        {split1, {"pas"}},                          // the chunk holds only part of the text
+        {unit("passed").substr(0, 7), {"pas"}},     // the chunk holds only part of the text
         {unit("sed"), {"sed"}},                     // ...and the rest is a unit of its own
         {unit(std::string("ab\0cd", 5)), {"ab"}},   // a NUL ends the text
     };

@@ -3,13 +3,9 @@
 // result-state names would otherwise shadow its enumerators.
 #include "proxy/ProxyTester.h"
 #include "ProxyWire.h"
-#include "../support/RecordingHost.h"
 #include "../support/ScriptedLink.h"
 #include "../support/TempFolder.h"
 #include "../support/TesterDriver.h"
-#include "../support/Variants.h"
-#include "com/ComObject.h"
-#include "com/ComPtr.h"
 #include "varnel/Plugin.h"
 #include "varnel/ValueParser.h"
 
@@ -179,13 +175,11 @@ TEST_F(ProxyHarness, VariableValuesNeedTheHostsParserAndAnAnswerItReads) {
     proxy().replies["variable:broken"] = {unit("'unclosed")};
     EXPECT_EQ(execute(VariableValue, {Value("answer")}).state, Failed); // no parser yet
     EXPECT_TRUE(host.contains("looking"));
-    {
-        const ValueParserRegistration parser;
-        ASSERT_EQ(parser.result(), S_OK);
-        host.clear();
-        EXPECT_EQ(execute(VariableValue, {Value("broken"), Value(5)}).state, Failed);
-        EXPECT_TRUE(lines(LogLevel::Error).empty());
-    }
+    const ValueParserRegistration parser;
+    ASSERT_EQ(parser.result(), S_OK);
+    host.clear();
+    EXPECT_EQ(execute(VariableValue, {Value("broken"), Value(5)}).state, Failed);
+    EXPECT_TRUE(lines(LogLevel::Error).empty());
 }
 
 // An Abort during any wait is passed on to the proxy, and what the proxy sent
@@ -214,7 +208,6 @@ TEST_F(ProxyHarness, AbortDuringAWaitSendsAbortAndEmptiesTheQueue) {
         EXPECT_TRUE(host.contains("stale")) << c.abortAfter;
         ASSERT_GE(proxy().sent.size(), 2u);
         EXPECT_EQ(Sent(proxy().sent.end() - 2, proxy().sent.end()), (Sent{c.abortAfter, "abort"}));
-        proxy().onMessage = nullptr;
         EXPECT_TRUE(destroyLink());
     }
 }
