@@ -34,8 +34,8 @@ struct PluginModule {
     HRESULT canUnloadNow() const { return entry("DllCanUnloadNow")(); }
 
     // A creator made through the class object.
-    template <class T = IUnknown>
-    ComPtr<T> createCreator(REFIID iid = IID_IUnknown) const {
+    template <class T>
+    ComPtr<T> createCreator(REFIID iid) const {
         ComPtr<IClassFactory> factory;
         ComPtr<T> creator;
         if (SUCCEEDED(getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid())))

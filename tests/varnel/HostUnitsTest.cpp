@@ -115,8 +115,7 @@ TEST(TypedLines, KeepStoredNamesAcrossLinesAndRefuseSections) {
     const auto step = lines.parse("t echo ${got[0]}");
     ASSERT_TRUE(step);
     EXPECT_EQ(step->line, 3);
-    for (const char* bad : {"t echo ${unknown}", "setup", "end", "test \"x\""}) {
+    for (const char* bad : {"t echo ${unknown}", "setup", "end", "test \"x\""})
         EXPECT_THROW(lines.parse(bad), ScriptError) << bad;
-    }
     EXPECT_TRUE(lines.parse("t echo ${got}")); // a bad line leaves what was stored
 }
