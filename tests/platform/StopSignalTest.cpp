@@ -1,5 +1,4 @@
-// The stop signal, the ready-or-stopped wait against a real descriptor, and
-// the joinable thread the waits run on.
+// The stop signal, the ready-or-stopped wait on a real descriptor, the joinable thread.
 #include "TestChannel.h"
 
 #include "platform/stop_signal.h"
@@ -7,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
 
 namespace {
@@ -41,29 +39,6 @@ TEST(ReadyOrStoppedTest, ReportsWhatEndedTheWait) {
     stop.signal();
     EXPECT_EQ(platform::waitUntilReadyOrStopped(channel.receiver(), stop, brokenLimit), WaitResult::Stopped);
     EXPECT_EQ(platform::waitUntilReadyOrStopped(platform::invalidWaitable, stop, brokenLimit), WaitResult::Failed);
-}
-
-TEST(ReadyOrStoppedTest, ABlockedWaitWakesWithoutALimit) {
-    for (const bool byStop : {true, false}) {
-        TestChannel channel;
-        StopSignal stop;
-        StopSignal waiting;
-        std::atomic<WaitResult> result{WaitResult::Failed};
-        JoinableThread waiter([&] {
-            waiting.signal();
-            result = platform::waitUntilReadyOrStopped(channel.receiver(), stop, platform::waitWithoutLimit);
-        });
-        EXPECT_TRUE(waiting.waitFor(brokenLimit));
-        byStop ? stop.signal() : channel.sendByte();
-        const bool ended = waiter.joinFor(brokenLimit);
-        if (!ended) {
-            // Still blocked: free it either way, so the test reports instead of hanging.
-            stop.signal();
-            channel.sendByte();
-        }
-        ASSERT_TRUE(ended) << byStop;
-        EXPECT_EQ(result, byStop ? WaitResult::Stopped : WaitResult::Ready);
-    }
 }
 
 TEST(JoinableThreadTest, BoundedJoinReportsAThreadStillRunning) {

@@ -1,25 +1,18 @@
-// A real descriptor or handle that a test makes readable by sending a byte:
-// a pipe here, on Windows an event.
+// A pipe, on Windows an event, that a test makes ready by sending a byte.
 #pragma once
 
 #include "platform/native_waitable.h"
 
-#include <memory>
-
 class TestChannel {
 public:
-    // Throws std::runtime_error when the system cannot make one.
-    TestChannel();
+    TestChannel(); // throws std::runtime_error when the system cannot make one
     ~TestChannel();
     TestChannel(const TestChannel&) = delete;
     TestChannel& operator=(const TestChannel&) = delete;
 
-    // Ready to read once a byte has arrived.
-    platform::NativeWaitable receiver() const;
-    // Sends one byte and returns when the receiving end has it.
-    void sendByte();
+    platform::NativeWaitable receiver() const { return ends_[0]; }
+    void sendByte(); // returns when the receiving end has it
 
 private:
-    struct Ends;
-    std::unique_ptr<Ends> ends_;
+    platform::NativeWaitable ends_[2] = {platform::invalidWaitable, platform::invalidWaitable};
 };

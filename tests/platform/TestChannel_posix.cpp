@@ -4,25 +4,14 @@
 
 #include <stdexcept>
 
-struct TestChannel::Ends {
-    Ends() = default;
-    Ends(const Ends&) = delete;
-    Ends& operator=(const Ends&) = delete;
-    ~Ends() {
-        for (const int end : pipe)
-            if (end >= 0) close(end);
-    }
-    int pipe[2] = {-1, -1};
-};
-
-TestChannel::TestChannel() : ends_(std::make_unique<Ends>()) {
-    if (::pipe(ends_->pipe) != 0) throw std::runtime_error("no pipe for the test");
+TestChannel::TestChannel() {
+    if (::pipe(ends_) != 0) throw std::runtime_error("no pipe for the test");
 }
 
-TestChannel::~TestChannel() = default;
-
-platform::NativeWaitable TestChannel::receiver() const { return ends_->pipe[0]; }
+TestChannel::~TestChannel() {
+    for (const int end : ends_) close(end);
+}
 
 void TestChannel::sendByte() {
-    if (write(ends_->pipe[1], "x", 1) != 1) throw std::runtime_error("the test's pipe took no byte");
+    if (write(ends_[1], "x", 1) != 1) throw std::runtime_error("the test's pipe took no byte");
 }

@@ -1,8 +1,6 @@
-// The creator's two dispatch tables under Windows: ITesterCreator1 typed
-// from the host's library (version 2.0), IVarnelCreator from the plug-in's
-// own library once the plug-in is registered; and a tester's table typed
-// from the host's library version 1.0. (The creator made the host's way,
-// through its program identifier, is tested by registration.sh.)
+// The dispatch tables under Windows: the creator's ITesterCreator1 typed from
+// the host's library 2.0, its IVarnelCreator from the plug-in's own library
+// once registered, and a tester's typed from the host's library 1.0.
 #include "tests/plugin/PluginModule.h"
 #include "tests/support/Variants.h"
 
@@ -19,9 +17,8 @@ class RegisteredQuillonLibrary {
 public:
     RegisteredQuillonLibrary(const char* file, WORD majorVersion) : majorVersion_(majorVersion) {
         const std::wstring path(file, file + std::strlen(file));
-        ITypeLib* library = nullptr;
-        result = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library);
-        if (library) library->Release();
+        ComPtr<ITypeLib> library;
+        result = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.put());
     }
     ~RegisteredQuillonLibrary() {
         if (SUCCEEDED(result)) UnRegisterTypeLib(LIBID_QuillonLib, majorVersion_, 0, LOCALE_NEUTRAL, SYS_WIN64);
@@ -34,21 +31,16 @@ private:
     WORD majorVersion_;
 };
 
-DISPID dispatchId(IDispatch* object, const wchar_t* name) {
+// A method called through IDispatch::Invoke with its arguments in script order.
+HRESULT invoke(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments, VARIANT& result) {
     std::wstring text(name);
     LPOLESTR names[] = {text.data()};
     DISPID id = DISPID_UNKNOWN;
     EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "no dispatch identifier";
-    return id;
-}
-
-// A method called through IDispatch::Invoke with its arguments in script order.
-HRESULT invoke(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments, VARIANT& result) {
     std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend()); // Invoke takes them last first
     DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     VariantInit(&result);
-    return object->Invoke(dispatchId(object, name), IID_NULL, 0, DISPATCH_METHOD, &parameters, &result, nullptr,
-                          nullptr);
+    return object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &parameters, &result, nullptr, nullptr);
 }
 
 GUID typeGuid(IDispatch* object) {
@@ -80,25 +72,17 @@ TEST_F(PluginDll, CreatorDispatchesThroughTheHostsLibraryAndItsOwn) {
         ASSERT_EQ(invoke(creator.get(), L"GetTesterCount", {}, result), S_OK);
         EXPECT_EQ(result.vt, VT_UI4);
         EXPECT_EQ(result.ulVal, 2u);
-        ASSERT_EQ(invoke(creator.get(), L"CreateTester", {Value(0).get()}, result), S_OK);
-        ASSERT_EQ(result.vt, VT_DISPATCH);
-        const auto tester = ComPtr<ITester>::query(result.pdispVal, IID_ITester);
-        VariantClear(&result);
-        BSTR name = nullptr;
-        ASSERT_EQ(tester->GetName(&name), S_OK);
-        EXPECT_EQ(std::wstring(name), L"serial");
-        SysFreeString(name);
-        // A refused index comes back as the method's failure; how Invoke
-        // wraps it differs between platforms, so only its failing is checked.
+        // (A tester made through it: typelib.sh's loopback.vbs.) A refused index
+        // comes back as the method's failure; how Invoke wraps it differs
+        // between platforms, so only its failing is checked.
         EXPECT_TRUE(FAILED(invoke(creator.get(), L"CreateTester", {Value(7).get()}, result)));
         VariantClear(&result);
     }
 
-    IDispatch* own = nullptr;
-    ASSERT_EQ(creator->QueryInterface(IID_IVarnelCreator, reinterpret_cast<void**>(&own)), S_OK);
+    const auto own = ComPtr<IDispatch>::query(creator.get(), IID_IVarnelCreator);
+    ASSERT_TRUE(own);
     ASSERT_EQ(plugin.entry("DllRegisterServer")(), S_OK);
-    EXPECT_TRUE(IsEqualGUID(typeGuid(own), IID_IVarnelCreator));
-    own->Release();
+    EXPECT_TRUE(IsEqualGUID(typeGuid(own.get()), IID_IVarnelCreator));
     EXPECT_EQ(plugin.entry("DllUnregisterServer")(), S_OK);
 }
 

@@ -33,17 +33,14 @@ struct PluginModule {
     }
     HRESULT canUnloadNow() const { return entry("DllCanUnloadNow")(); }
 
-    // A creator made through the class object, as IUnknown.
-    ComPtr<IUnknown> createCreator() const {
-        ComPtr<IClassFactory> factory;
-        ComPtr<IUnknown> creator;
-        if (SUCCEEDED(getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid())))
-            factory->CreateInstance(nullptr, IID_IUnknown, creator.putVoid());
-        return creator;
-    }
+    // A creator made through the class object.
     template <class T>
     ComPtr<T> createCreator(REFIID iid) const {
-        return ComPtr<T>::query(createCreator().get(), iid);
+        ComPtr<IClassFactory> factory;
+        ComPtr<T> creator;
+        if (SUCCEEDED(getClassObject(CLSID_VarnelCreator, IID_IClassFactory, factory.putVoid())))
+            factory->CreateInstance(nullptr, iid, creator.putVoid());
+        return creator;
     }
 
     platform::SharedLibrary library;

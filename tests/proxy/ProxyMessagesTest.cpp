@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -21,30 +22,22 @@ Texts split(const std::string& chunk) {
 } // namespace
 
 TEST(ProxyMessages, CutsEachChunkOnItsOwn) {
-    const std::string split1 = unit("passed").substr(0, 7); // a unit whose second half comes in the next chunk
-    const struct {
-        std::string chunk;
-        Texts messages;
-    } cases[] = {
+    const std::pair<std::string, Texts> cases[] = {
         {unit("OK") + unit("log:3"), {"OK", "log:3"}},
         {std::string(4, '\0'), {}},
         {unit("") + unit("next"), {"", "next"}},
         {unit("passed", 10), {"passed"}},          // the length runs past the chunk
         {unit("OK") + std::string("\0\0\0", 3), {"OK"}}, // a short tail is dropped
         {unit("OK") + unit("", 0).substr(0, 4), {"OK"}}, // so is a lone length field
-        {split1, {"pas"}},                          // the chunk holds only part of the text
+        {unit("passed").substr(0, 7), {"pas"}},     // the chunk holds only part of the text
         {unit("sed"), {"sed"}},                     // ...and the rest is a unit of its own
         {unit(std::string("ab\0cd", 5)), {"ab"}},   // a NUL ends the text
     };
-    for (const auto& c : cases) EXPECT_EQ(split(c.chunk), c.messages) << testing::PrintToString(c.chunk);
+    for (const auto& [chunk, messages] : cases) EXPECT_EQ(split(chunk), messages) << testing::PrintToString(chunk);
 }
 
 TEST(ProxyMessages, ReadsLogLinesWithTheirRemoteLevel) {
-    const struct {
-        const char* message;
-        std::uint32_t level;
-        const char* text;
-    } cases[] = {
+    const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
         {"log:4hello", 4, "hello"},
         {"log:12x", 12, "2x"},     // the level takes every digit, the text starts after one character
         {"log:a", 0, ""},
@@ -52,11 +45,10 @@ TEST(ProxyMessages, ReadsLogLinesWithTheirRemoteLevel) {
         {"log:-1x", 0xFFFFFFFFu, "1x"},
         {"log:6%s %d", 6, "%s %d"},
     };
-    for (const auto& c : cases) {
-        const auto line = proxy::remoteLogLine(c.message);
-        ASSERT_TRUE(line) << c.message;
-        EXPECT_EQ(line->level, c.level) << c.message;
-        EXPECT_EQ(line->text, c.text) << c.message;
+    for (const auto& [message, level, text] : cases) {
+        const auto line = proxy::remoteLogLine(message);
+        ASSERT_TRUE(line) << message;
+        EXPECT_EQ(std::tie(line->level, line->text), std::make_tuple(level, std::string(text))) << message;
     }
     for (const char* other : {"LOG:3x", "log", "OK", " log:3"}) EXPECT_FALSE(proxy::remoteLogLine(other)) << other;
 }
@@ -64,10 +56,7 @@ TEST(ProxyMessages, ReadsLogLinesWithTheirRemoteLevel) {
 TEST(ScriptFile, JoinsLinesAndStopsAtTheLongLineLimit) {
     const std::string longest(proxy::maxScriptLineLength - 1, 'x');
     const std::string tooLong(proxy::maxScriptLineLength, 'y');
-    const struct {
-        std::string bytes;
-        std::string text;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"first\r\nsecond\n", "first\nsecond\n"},
         {"\n\nx", "x"}, // empty lines before the first text leave no trace
@@ -77,10 +66,10 @@ TEST(ScriptFile, JoinsLinesAndStopsAtTheLongLineLimit) {
         {tooLong + "tail\nz", tooLong},
     };
     TempFolder folder;
-    for (const auto& c : cases) {
-        folder.write("script.txt", c.bytes);
+    for (const auto& [bytes, text] : cases) {
+        folder.write("script.txt", bytes);
         const platform::SharedFile file = platform::openSharedForReading(folder.name("script.txt"));
         ASSERT_TRUE(file);
-        EXPECT_EQ(proxy::readScriptText(file.get()), c.text) << testing::PrintToString(c.bytes.substr(0, 20));
+        EXPECT_EQ(proxy::readScriptText(file.get()), text) << testing::PrintToString(bytes.substr(0, 20));
     }
 }

@@ -1,47 +1,33 @@
-// The "ScriptProxy" tester driven through ITester3 as the host drives it,
-// over a scripted link whose peer answers each message the tester sends
-// with fixed chunks, as a script proxy would.
-// The tester's own header first: the test support's result-state names
-// would otherwise shadow its enumerators.
+// The "ScriptProxy" tester over a scripted link whose peer answers each
+// message with fixed chunks. Its own header first: the test support's
+// result-state names would otherwise shadow its enumerators.
 #include "proxy/ProxyTester.h"
 #include "ProxyWire.h"
-#include "../support/RecordingHost.h"
 #include "../support/ScriptedLink.h"
 #include "../support/TempFolder.h"
 #include "../support/TesterDriver.h"
-#include "../support/Variants.h"
-#include "com/ComObject.h"
-#include "com/ComPtr.h"
 #include "varnel/Plugin.h"
 #include "varnel/ValueParser.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
+#include <tuple>
 
 namespace {
 
-// The tester with a scripted link (type name "scripted") and a peer that
-// answers what the link transmits.
+// The tester with a scripted link (type name "scripted") and its peer.
 class TestProxy : public ProxyTester {
 public:
     ScriptedLink* scripted = nullptr; // while the tester owns it
     std::map<std::string, std::vector<std::string>> replies; // message -> chunks sent back
     std::function<void(const std::string&)> onMessage;        // told of each message after its replies
-
-    std::vector<std::string> sent() {
-        std::lock_guard guard(mutex_);
-        return sent_;
-    }
+    std::vector<std::string> sent; // every message, all sent on the test's thread
 
     // The peer: a message transmitted is answered at once, on the sending thread.
     void onDataTransmitted(ISerial*, const std::uint8_t* data, std::uint32_t length) override {
         const std::string message(reinterpret_cast<const char*>(data), length);
-        {
-            std::lock_guard guard(mutex_);
-            sent_.push_back(message);
-        }
+        sent.push_back(message);
         if (const auto reply = replies.find(message); reply != replies.end())
             for (const std::string& chunk : reply->second) scripted->receive(chunk);
         if (onMessage) onMessage(message);
@@ -54,10 +40,6 @@ protected:
         scripted = link.get();
         return link;
     }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> sent_;
 };
 
 enum Position : ULONG { Open, Close, Execute, VariableValue, ExecuteScriptFile };
@@ -88,83 +70,65 @@ protected:
 TEST_F(ProxyHarness, EveryActionNeedsALinkAndNewChecksItsParameters) {
     for (const ULONG position : {Open, Close, Execute, VariableValue, ExecuteScriptFile})
         EXPECT_EQ(execute(position, {Value("x")}).state, Error) << position;
-    EXPECT_TRUE(lines(LogLevel::Error).empty());
-    EXPECT_FALSE(destroyLink());
-
     EXPECT_FALSE(create({Value(3)}));
     EXPECT_FALSE(create({Value("no-such-link")}));
-    EXPECT_EQ(lines(LogLevel::Error), (Lines{"ProxyTester: Invalid parameters to open\n",
-                                              "ProxyTester: Failed to open serial interface\n"}));
-    host.clear();
     ASSERT_TRUE(create({Value("scripted"), Value("")}));
-    ScriptedLink* first = proxy().scripted;
     EXPECT_FALSE(create({Value("scripted")}));
-    EXPECT_EQ(proxy().scripted, first);
-    EXPECT_EQ(lines(LogLevel::Error), Lines{"ProxyTester: already open\n"});
-    EXPECT_TRUE(destroyLink());
+    EXPECT_EQ(lines(LogLevel::Error), (Lines{"ProxyTester: Invalid parameters to open\n",
+                                              "ProxyTester: Failed to open serial interface\n",
+                                              "ProxyTester: already open\n"}));
 }
 
-// Parameter errors are refused before anything is sent.
-TEST_F(ProxyHarness, RefusesActionParametersOfTheWrongTypes) {
+// Parameter errors and a script file missing from the script directory are
+// refused before anything is sent.
+TEST_F(ProxyHarness, RefusesActionParametersOfTheWrongTypesAndMissingScriptFiles) {
     openLink();
-    const char* const script = "Invalid paramters expected a string,int";
-    const char* const variable = "Invalid paramters expected a string,int=5";
-    const struct {
-        Position position;
-        std::vector<Value> parameters;
-        const char* message;
-    } cases[] = {
+    TempFolder folder;
+    const Bstr directory(platform::bstrFromPath(folder.path()));
+    tester->SetScriptDirectory(directory.get());
+    const std::string script = "Invalid paramters expected a string,int";
+    const std::string variable = "Invalid paramters expected a string,int=5";
+    const std::tuple<Position, std::vector<Value>, std::string> cases[] = {
         {Execute, {Value(10)}, script},
         {Execute, {Value(10), Value(3)}, script},
         {ExecuteScriptFile, {Value::boolean(true), Value("file")}, script},
+        {ExecuteScriptFile, {Value(5), Value("%s.txt"), Value("missing")}, "Failed to open file " + folder.joined("missing.txt")},
         {VariableValue, {}, variable},
         {VariableValue, {Value(5), Value("name")}, variable},
     };
-    for (const auto& c : cases) {
+    for (const auto& [position, parameters, message] : cases) {
         host.clear();
-        EXPECT_EQ(execute(c.position, c.parameters).state, Error) << c.message;
-        EXPECT_EQ(lines(LogLevel::Error), Lines{c.message});
+        EXPECT_EQ(execute(position, parameters).state, Error) << message;
+        EXPECT_EQ(lines(LogLevel::Error), Lines{message});
     }
-    EXPECT_TRUE(proxy().sent().empty());
-}
-
-TEST_F(ProxyHarness, OpenAndCloseFollowTheLink) {
-    ASSERT_TRUE(create({Value("scripted")}));
-    link().openResult = false;
-    EXPECT_EQ(execute(Open).state, Error);
-    EXPECT_EQ(execute(Close).state, Error); // not open
-    link().openResult = true;
-    EXPECT_EQ(execute(Open).state, Passed);
-    link().closeResult = false;
-    EXPECT_EQ(execute(Close).state, Failed);
-    EXPECT_TRUE(proxy().sent().empty()); // never connected: no "disconnect"
+    EXPECT_TRUE(proxy().sent.empty());
 }
 
 // The script text is the formatted text, then each text left over on a line of its own.
 TEST_F(ProxyHarness, ConnectsOnceAndRunsScriptsToTheirResultWord) {
     openLink();
-    const struct {
-        std::vector<Value> parameters;
-        const char* sent;
-        const char* word;
-        ActionResult state;
-    } cases[] = {
+    const std::tuple<std::vector<Value>, const char*, const char*, ActionResult> cases[] = {
         {{Value(10), Value("set %d"), Value(3), Value("run")}, "script:set 3\nrun", "passed", Passed},
         {{Value("x"), Value(7), Value("y")}, "script:x", "FAILED", Failed},
         {{Value("%s-%s"), Value("a"), Value("b"), Value("c")}, "script:a-b\nc", "Warning", Warning},
     };
-    for (const auto& c : cases) {
-        proxy().replies[c.sent] = {unit(c.word)};
-        EXPECT_EQ(execute(Execute, c.parameters).state, c.state) << c.word;
+    for (const auto& [parameters, sent, word, state] : cases) {
+        proxy().replies[sent] = {unit(word)};
+        EXPECT_EQ(execute(Execute, parameters).state, state) << word;
     }
-    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:set 3\nrun", "script:x", "script:a-b\nc"}));
+    EXPECT_EQ(proxy().sent, (Sent{"connect", "script:set 3\nrun", "script:x", "script:a-b\nc"}));
 }
 
-TEST_F(ProxyHarness, ConnectTimesOutWithoutOkAndIsTriedAgain) {
+TEST_F(ProxyHarness, OpenFollowsTheLinkAndConnectTimesOutWithoutOkAndIsTriedAgain) {
     ASSERT_TRUE(create({Value("scripted")}));
-    // Not open: the link never comes online, nothing is sent.
-    EXPECT_EQ(execute(Execute, {Value(0), Value("x")}).state, Failed);
-    EXPECT_TRUE(proxy().sent().empty());
+    EXPECT_EQ(execute(Execute, {Value(0), Value("x")}).state, Failed); // the link is not online
+    link().openResult = false;
+    EXPECT_EQ(execute(Open).state, Error);
+    link().openResult = true;
+    ASSERT_EQ(execute(Open).state, Passed);
+    link().closeResult = false;
+    EXPECT_EQ(execute(Close).state, Failed);
+    EXPECT_TRUE(proxy().sent.empty()); // never connected: no "disconnect"
     ASSERT_EQ(execute(Open).state, Passed);
     proxy().replies["connect"] = {unit("ok") + unit("log:3not yet")};
     EXPECT_EQ(execute(Execute, {Value(1), Value("x")}).state, Failed);
@@ -173,7 +137,7 @@ TEST_F(ProxyHarness, ConnectTimesOutWithoutOkAndIsTriedAgain) {
     proxy().replies["connect"] = {unit("OK")};
     proxy().replies["script:x"] = {unit("passed")};
     EXPECT_EQ(execute(Execute, {Value(1), Value("x")}).state, Passed);
-    EXPECT_EQ(proxy().sent(), (Sent{"connect", "connect", "script:x"}));
+    EXPECT_EQ(proxy().sent, (Sent{"connect", "connect", "script:x"}));
 }
 
 // A proxy gone offline mid-script is not connected again: the next script
@@ -188,7 +152,7 @@ TEST_F(ProxyHarness, AScriptThatTimesOutKeepsTheConnectionAndItsLateWord) {
     link().receive(unit("failed")); // the first script's word, after its wait
     proxy().replies["script:next"] = {unit("passed")};
     EXPECT_EQ(execute(Execute, {Value(1), Value("next")}).state, Failed);
-    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:slow", "script:next"}));
+    EXPECT_EQ(proxy().sent, (Sent{"connect", "script:slow", "script:next"}));
 }
 
 TEST_F(ProxyHarness, CloseDisconnectsOnceAndDeleteDrainsTheQueue) {
@@ -201,18 +165,8 @@ TEST_F(ProxyHarness, CloseDisconnectsOnceAndDeleteDrainsTheQueue) {
     link().receive(unit("log:3left behind"));
     EXPECT_TRUE(destroyLink());
     EXPECT_TRUE(host.contains("left behind"));
-    EXPECT_EQ(proxy().sent(), (Sent{"connect", "script:x", "disconnect", "connect", "script:x", "disconnect"}));
+    EXPECT_EQ(proxy().sent, (Sent{"connect", "script:x", "disconnect", "connect", "script:x", "disconnect"}));
     EXPECT_EQ(execute(Execute, {Value("x")}).state, Error);
-}
-
-TEST_F(ProxyHarness, AScriptFileMissingFromTheScriptDirectoryIsAnError) {
-    openLink();
-    TempFolder folder;
-    const Bstr directory(platform::bstrFromPath(folder.path()));
-    tester->SetScriptDirectory(directory.get());
-    EXPECT_EQ(execute(ExecuteScriptFile, {Value(5), Value("%s.txt"), Value("missing")}).state, Error);
-    EXPECT_EQ(lines(LogLevel::Error), Lines{"Failed to open file " + folder.joined("missing.txt")});
-    EXPECT_TRUE(proxy().sent().empty());
 }
 
 TEST_F(ProxyHarness, VariableValuesNeedTheHostsParserAndAnAnswerItReads) {
@@ -221,15 +175,11 @@ TEST_F(ProxyHarness, VariableValuesNeedTheHostsParserAndAnAnswerItReads) {
     proxy().replies["variable:broken"] = {unit("'unclosed")};
     EXPECT_EQ(execute(VariableValue, {Value("answer")}).state, Failed); // no parser yet
     EXPECT_TRUE(host.contains("looking"));
-    {
-        const ValueParserRegistration parser;
-        ASSERT_EQ(parser.result(), S_OK);
-        host.clear();
-        EXPECT_EQ(execute(VariableValue, {Value("broken"), Value(5)}).state, Failed);
-        EXPECT_TRUE(lines(LogLevel::Error).empty());
-        EXPECT_EQ(execute(VariableValue, {Value("silent"), Value(1)}).state, Failed);
-        EXPECT_EQ(lines(LogLevel::Error), Lines{"Timeout waiting for proxy variable"});
-    }
+    const ValueParserRegistration parser;
+    ASSERT_EQ(parser.result(), S_OK);
+    host.clear();
+    EXPECT_EQ(execute(VariableValue, {Value("broken"), Value(5)}).state, Failed);
+    EXPECT_TRUE(lines(LogLevel::Error).empty());
 }
 
 // An Abort during any wait is passed on to the proxy, and what the proxy sent
@@ -256,10 +206,8 @@ TEST_F(ProxyHarness, AbortDuringAWaitSendsAbortAndEmptiesTheQueue) {
         EXPECT_EQ(execute(c.position, c.parameters).state, Aborted) << c.abortAfter;
         EXPECT_EQ(lines(LogLevel::Warning), Lines{c.warning});
         EXPECT_TRUE(host.contains("stale")) << c.abortAfter;
-        const Sent sent = proxy().sent();
-        ASSERT_GE(sent.size(), 2u);
-        EXPECT_EQ((Sent{sent[sent.size() - 2], sent.back()}), (Sent{c.abortAfter, "abort"}));
-        proxy().onMessage = nullptr;
+        ASSERT_GE(proxy().sent.size(), 2u);
+        EXPECT_EQ(Sent(proxy().sent.end() - 2, proxy().sent.end()), (Sent{c.abortAfter, "abort"}));
         EXPECT_TRUE(destroyLink());
     }
 }

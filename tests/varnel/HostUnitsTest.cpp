@@ -1,18 +1,16 @@
-// Our host's smaller units: matching and showing values, log lines and their
-// filter and status line, the JUnit report's escaping, the value parser and its COM
-// class, the waiting step's progress and the console's typed lines.
+// Our host's smaller units, in the forms no script run shows.
 #include "varnel/JUnitWriter.h"
 #include "varnel/LogPrinter.h"
 #include "varnel/Progress.h"
 #include "varnel/ValueParser.h"
 #include "varnel/Values.h"
+#include "com/ComPtr.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-// (Equal values of each type match in tests/varnel/scripts/echo-values.varnel.)
 TEST(Values, MatchByTypeAndValue) {
     EXPECT_FALSE(matches(Literal{std::int32_t{42}}, ResultValue{42.0})); // an integer is not a double
     EXPECT_FALSE(matches(Literal{true}, ResultValue{std::int32_t{-1}}));
@@ -33,9 +31,6 @@ TEST(Values, AreShownWithTheirType) {
     EXPECT_EQ(describe(std::vector<Literal>{std::int32_t{1}, AnyValue{}}), "Integer 1, any value");
 }
 
-// Levels and the filter are shown end to end (varnel.levels), and lines
-// filtered out still recorded for the failure (varnel.fail_fast); here the
-// forms no script gives.
 TEST(LogPrinter, IndentsFurtherLinesAndNamesUnknownLevels) {
     EXPECT_EQ(LogPrinter::format("12:00:00.000", "a", 3, "one\r\ntwo\n"),
               "12:00:00.000 a Info    one\n                       two");
@@ -45,14 +40,10 @@ TEST(LogPrinter, IndentsFurtherLinesAndNamesUnknownLevels) {
 TEST(JUnit, EscapesXmlAndKeepsTheReportValidUtf8) {
     // Well-formed characters stay as they are.
     EXPECT_EQ(xmlEscape("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \x7F");
-    // A byte of another code page, an over-long form, a surrogate, a cut
-    // sequence, a non-character: each byte becomes the text \xNN.
-    EXPECT_EQ(xmlEscape("caf\xE9!"), "caf\\xe9!");
-    EXPECT_EQ(xmlEscape("\xC0\x80"), "\\xc0\\x80");
-    EXPECT_EQ(xmlEscape("\xED\xA0\x80"), "\\xed\\xa0\\x80");
-    EXPECT_EQ(xmlEscape("a\xE2\x82"), "a\\xe2\\x82");
-    EXPECT_EQ(xmlEscape("\xEF\xBF\xBE"), "\\xef\\xbf\\xbe");
-    EXPECT_EQ(xmlEscape("\xF4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");
+    // A byte of another code page, an over-long form, a surrogate, a
+    // non-character, one past the last, a cut sequence: each byte becomes \xNN.
+    EXPECT_EQ(xmlEscape("caf\xE9!|\xC0\x80|\xED\xA0\x80|\xEF\xBF\xBE|\xF4\x90\x80\x80|a\xE2\x82"),
+              "caf\\xe9!|\\xc0\\x80|\\xed\\xa0\\x80|\\xef\\xbf\\xbe|\\xf4\\x90\\x80\\x80|a\\xe2\\x82");
 }
 
 TEST(ValueParser, ReadsJsonOrAList) {
@@ -76,36 +67,28 @@ TEST(ValueParser, ReadsJsonOrAList) {
                                                 std::string("e5")}},
     };
     for (const auto& [text, values] : cases) EXPECT_EQ(parseValues(text), values) << text;
-    EXPECT_THROW(parseValues("1, 'two"), ValueParseError);
-    EXPECT_THROW(parseValues("{1, 2"), ValueParseError);
-    EXPECT_THROW(parseValues("'a' b"), ValueParseError);
+    for (const char* bad : {"1, 'two", "{1, 2", "'a' b"}) EXPECT_THROW(parseValues(bad), ValueParseError) << bad;
 }
 
-// Found through its class identifier only while registered; the echo
-// tester's scripts show it parsing for a tester.
 TEST(ValueParser, IsSuppliedThroughItsClassIdentifierWhileRegistered) {
     ComRuntime com;
-    IValueParser* parser = nullptr;
+    ComPtr<IValueParser> parser;
     const auto create = [&] {
-        return CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser,
-                                reinterpret_cast<void**>(&parser));
+        return CoCreateInstance(CLSID_ValueParser, nullptr, CLSCTX_INPROC_SERVER, IID_IValueParser, parser.putVoid());
     };
     EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
     {
         ValueParserRegistration registration;
         ASSERT_EQ(registration.result(), S_OK);
         ASSERT_EQ(create(), S_OK);
-        BSTR text = platform::bstrFromNarrow("'open");
+        const Bstr text(platform::bstrFromNarrow("'open"));
         SAFEARRAY* values = reinterpret_cast<SAFEARRAY*>(static_cast<std::uintptr_t>(0xDEADBEEF));
-        EXPECT_EQ(parser->parse(text, &values), E_INVALIDARG);
+        EXPECT_EQ(parser->parse(text.get(), &values), E_INVALIDARG);
         EXPECT_EQ(values, nullptr);
-        SysFreeString(text);
-        parser->Release();
     }
     EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
 }
 
-// (A pipe never gets the status line: varnel.no_progress_in_pipe.)
 TEST(LogPrinter, NextLineReplacesTheStatusWhereStatusIsOn) {
     std::ostringstream terminal;
     LogPrinter printer(terminal, 0, false);
@@ -115,7 +98,6 @@ TEST(LogPrinter, NextLineReplacesTheStatusWhereStatusIsOn) {
     EXPECT_EQ(terminal.str(), "t wait: 3 s\r           \rnext\n");
 }
 
-// (The count-down of a waitfor shows at the console: console.py.)
 TEST(Progress, CountsDownToZeroElseUp) {
     const ActionHelp waitfor{"waitfor", "", {"int timeOutSec=5", "string format"}, {}};
     const ActionHelp wait{"wait", "", {"int seconds"}, {}};
@@ -133,8 +115,7 @@ TEST(TypedLines, KeepStoredNamesAcrossLinesAndRefuseSections) {
     const auto step = lines.parse("t echo ${got[0]}");
     ASSERT_TRUE(step);
     EXPECT_EQ(step->line, 3);
-    for (const char* bad : {"t echo ${unknown}", "setup", "end", "test \"x\""}) {
+    for (const char* bad : {"t echo ${unknown}", "setup", "end", "test \"x\""})
         EXPECT_THROW(lines.parse(bad), ScriptError) << bad;
-    }
     EXPECT_TRUE(lines.parse("t echo ${got}")); // a bad line leaves what was stored
 }
