@@ -82,7 +82,7 @@ TEST_F(Served, AnswersEachMessageOfTheTester) {
     EXPECT_TRUE(client.recorder.waitForReceived(
         unit("OK") + unit("log:6unknown message 'hello' (connect, script:, variable:, abort, disconnect)") +
         unit("OK") + unit("[\"after\", 1]") + unit("[\"sync\", 1]")))
-        << testing::PrintToString(client.recorder.all());
+        << testing::PrintToString(client.recorder.lines());
     EXPECT_EQ(service.forgets, 1);
 }
 
