@@ -1,4 +1,3 @@
-#include "platform/large_block.h"
 #include "platform/large_block_system.h"
 
 #include <windows.h>
